@@ -119,13 +119,15 @@ void TmxWebUpdate::TransferURL(const std::u16string& URL, const std::u16string& 
       unsigned char buffer[kBlockSize];
       bool tooLarge = false;
       for (;;) {
+        // Tested before every read, and after a read that an Abort cut short while it waited.
+        const bool readFailed = FAborting || !request.Read(buffer, kBlockSize, FDownloadSize) || FDownloadSize == 0;
         if (FAborting) {
           if (file) file->Close();  // what was written stays on disk
           CloseInternetHandles(request, connection, internet);
           FDownloadResult = false;
           return;
         }
-        if (!request.Read(buffer, kBlockSize, FDownloadSize) || FDownloadSize == 0) break;
+        if (readFailed) break;
         if (ToFile) {
           file->Write(buffer, FDownloadSize);
         } else {

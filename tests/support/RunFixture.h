@@ -1,0 +1,72 @@
+// A fixture for tests that run the component against the loopback server: a fresh working folder
+// (the current directory while the test runs), fake services and short network time-outs.
+#pragma once
+
+#include "Fakes.h"
+#include "Http.h"
+#include "Internals.h"
+#include "TestHttpServer.h"
+#include "Text.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace korvanta::test {
+
+inline std::u16string U(const std::string& utf8) { return platform::FromUtf8(utf8); }
+
+inline std::string Meta(const std::string& name, const std::string& content) {
+  return "<META NAME=\"" + name + "\" CONTENT=\"" + content + "\">\r\n";
+}
+
+class RunFixture : public testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = platform::HttpSettings();
+    platform::HttpSettings().connectTimeoutMs = 2000;
+    platform::HttpSettings().idleTimeoutMs = 1000;
+    previous_ = std::filesystem::current_path();
+    folder_ = std::filesystem::temp_directory_path() /
+              ("korvanta-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+               std::to_string(getpid()));
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+    std::filesystem::current_path(folder_);
+    c.ProductInfo()->setURL(U(server.url("/webupdate.htm")));
+    c.setHTTPPort(server.port());
+  }
+  void TearDown() override {
+    std::filesystem::current_path(previous_);
+    std::filesystem::remove_all(folder_);
+    platform::HttpSettings() = saved_;
+  }
+
+  // An information page naming these facts, served at `path`.
+  void ServePage(const std::string& path, const std::string& metas, bool withContentLength = true) {
+    server.RouteResponse(path, TestHttpServer::Response(200, "<HTML><HEAD>\r\n" + metas + "</HEAD></HTML>\r\n",
+                                                        withContentLength));
+  }
+  std::string Url(const std::string& path) const { return server.url(path); }
+
+  static std::string ReadFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  static void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary) << bytes;
+  }
+
+  FakeServices services;
+  TestHttpServer server;
+  TmxWebUpdate c;
+  std::filesystem::path folder_;
+
+ private:
+  std::filesystem::path previous_;
+  platform::HttpOptions saved_;
+};
+
+}  // namespace korvanta::test
