@@ -21,13 +21,14 @@ class FakeServices : public platform::IApplication, public platform::IShell, pub
     int show;
   };
 
-  FakeServices() {
-    platform::InstallApplication(this);
+  // A host with its own application object (the window tests) keeps it and fakes the rest.
+  explicit FakeServices(bool installApplication = true) : installedApplication_(installApplication) {
+    if (installApplication) platform::InstallApplication(this);
     platform::InstallShell(this);
     platform::InstallSleeper(this);
   }
   ~FakeServices() override {
-    platform::InstallApplication(nullptr);
+    if (installedApplication_) platform::InstallApplication(nullptr);
     platform::InstallShell(nullptr);
     platform::InstallSleeper(nullptr);
   }
@@ -55,6 +56,9 @@ class FakeServices : public platform::IApplication, public platform::IShell, pub
   std::vector<ShellCall> shellCalls;
   std::intptr_t shellResult = 42;
   std::vector<unsigned> sleeps;
+
+ private:
+  bool installedApplication_;
 };
 
 // Every event of a component, in order, as short texts ("Download 10/4", "AfterDownload <file>").

@@ -22,6 +22,14 @@ inline std::string Meta(const std::string& name, const std::string& content) {
   return "<META NAME=\"" + name + "\" CONTENT=\"" + content + "\">\r\n";
 }
 
+inline std::string ReadFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
 class RunFixture : public testing::Test {
  protected:
   void SetUp() override {
@@ -50,14 +58,6 @@ class RunFixture : public testing::Test {
                                                         withContentLength));
   }
   std::string Url(const std::string& path) const { return server.url(path); }
-
-  static std::string ReadFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  static void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
-    std::ofstream(p, std::ios::binary) << bytes;
-  }
 
   FakeServices services;
   TestHttpServer server;
