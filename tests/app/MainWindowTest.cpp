@@ -47,6 +47,7 @@ class MainWindow : public testing::Test {
     std::filesystem::create_directories(folder_);
     std::filesystem::current_path(folder_);
     saved_ = platform::HttpSettings();
+    setenv("no_proxy", "127.0.0.1,localhost", 1);  // a proxy set on the machine must not capture loopback
     platform::HttpSettings().idleTimeoutMs = 1000;
     TApplication::Instance()->setMessagePresenter([this](const QString& text) { messages.push_back(S(text)); });
   }

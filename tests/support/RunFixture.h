@@ -34,6 +34,7 @@ class RunFixture : public testing::Test {
  protected:
   void SetUp() override {
     saved_ = platform::HttpSettings();
+    setenv("no_proxy", "127.0.0.1,localhost", 1);  // a proxy set on the machine must not capture loopback
     platform::HttpSettings().connectTimeoutMs = 2000;
     platform::HttpSettings().idleTimeoutMs = 1000;
     previous_ = std::filesystem::current_path();
