@@ -175,6 +175,7 @@ Tfrm_ShowInfoUpdate::Impl::Impl() : form(std::make_unique<InfoDialog>()) {
   WebBrowser->setObjectName(QStringLiteral("WebBrowser"));
   WebBrowser->setDocument(new PageDocument(WebBrowser));
   WebBrowser->setFrameShape(QFrame::NoFrame);
+  // A link in the page goes nowhere: following it would make the view read local files.
   WebBrowser->setOpenLinks(false);
   auto* browserLayout = new QVBoxLayout(Panel1);
   // The frame's own line is one of the two pixels around the view.

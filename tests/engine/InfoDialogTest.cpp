@@ -1,6 +1,7 @@
 // The information dialog under a real QApplication (offscreen unless the caller chose a platform),
 // with its page served on loopback.
 #include "Internals.h"
+#include "RunFixture.h"
 #include "TestHttpServer.h"
 #include "Text.h"
 #include "mxWebUpdateInfo.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTextBrowser>
@@ -21,6 +23,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -50,28 +53,59 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
   return true;
 }
 
-// Runs `answer` on the dialog once it is the active modal widget. A dialog that never comes up
-// fails the test; any dialog left open is closed so that exec() cannot hang the suite.
-void WhenShown(Answer answer) {
-  QTimer::singleShot(0, [answer = std::move(answer)] {
-    QWidget* modal = nullptr;
-    const bool shown = WaitFor([&] {
-      modal = QApplication::activeModalWidget();
-      return modal != nullptr;
-    });
-    auto* form = qobject_cast<QDialog*>(modal);
-    if (!shown || form == nullptr) {
+using Ready = std::function<bool(QDialog&)>;
+
+// Runs `answer` on the dialog once it is the active modal widget and `ready` holds. The polls run
+// from timers in the dialog's own loop and never wait inside it: a wait nested in a callback does
+// not reliably deliver the network's queued results. A dialog that never comes up, or never gets
+// ready, fails the test; a dialog left open is closed, so that exec() cannot hang the suite.
+void WhenShown(Answer answer, Ready ready = {}) {
+  constexpr int kPollMs = 10, kTimeoutMs = 5000, kCloseTimeoutMs = 2000;
+  auto clock = std::make_shared<QElapsedTimer>();
+  clock->start();
+  auto poll = std::make_shared<std::function<void()>>();
+  *poll = [=] {
+    auto* form = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    const bool late = clock->elapsed() > kTimeoutMs;
+    if (form == nullptr && late) {
       ADD_FAILURE() << "no modal dialog came up";
       for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible()) d->done(0);
+      *poll = nullptr;  // breaks the cycle of the shared poll
       return;
     }
-    answer(*form);
-    if (form->isVisible()) {
-      ADD_FAILURE() << "the answer left the dialog open";
-      form->done(0);
+    if (form == nullptr || (ready && !ready(*form) && !late)) {
+      QTimer::singleShot(kPollMs, *poll);
+      return;
     }
-  });
+    if (late) ADD_FAILURE() << "the dialog never got ready";
+    answer(*form);
+    // An accelerator presses its button after a short animation: give it time to close.
+    auto closed = std::make_shared<std::function<void()>>();
+    QPointer<QDialog> shown(form);
+    clock->restart();
+    *closed = [=] {
+      if (shown && shown->isVisible()) {
+        if (clock->elapsed() <= kCloseTimeoutMs) return QTimer::singleShot(kPollMs, *closed);
+        ADD_FAILURE() << "the answer left the dialog open";
+        shown->done(0);
+      }
+      *closed = nullptr;
+    };
+    (*closed)();
+    *poll = nullptr;
+  };
+  QTimer::singleShot(kPollMs, *poll);
+}
+
+// True once `condition` has held for `ms` milliseconds: lets a page settle before it is looked at.
+Ready HeldFor(std::function<bool(QDialog&)> condition, int ms) {
+  auto since = std::make_shared<QElapsedTimer>();
+  return [=](QDialog& form) {
+    if (!condition(form)) return false;
+    if (!since->isValid()) since->start();
+    return since->elapsed() >= ms;
+  };
 }
 
 // The ways a user ends the dialog. Keys go to the check box so that the dialog's default and
@@ -98,15 +132,14 @@ void CloseBy(QDialog& form, Close how) {
   }
 }
 
-// Accelerators work in the active window only, and press their button with a short animation.
-void PressAlt(QDialog& form, Qt::Key key) {
-  form.activateWindow();
-  EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
-  QTest::keyClick(&form, key, Qt::AltModifier);
-  WaitFor([&] { return !form.isVisible(); }, 2000);
-}
-
 QString ViewText(QDialog& form) { return Control<QTextBrowser>(form, "WebBrowser")->toPlainText(); }
+bool PageShown(QDialog& form) { return !ViewText(form).isEmpty(); }
+
+// Accelerators work in the active window only.
+bool Activated(QDialog& form) {
+  form.activateWindow();
+  return form.isActiveWindow();
+}
 
 using korvanta::test::Connection;
 using korvanta::test::TestHttpServer;
@@ -256,22 +289,25 @@ TEST(InfoDialogStep, SecondShowingReusesTheDialogAndAppliesNewCaptionsAndBoxStat
 TEST(InfoDialog, ModalResultsOfButtonsKeysAndAccelerators) {
   struct Case {
     const char* name;
-    std::function<void(QDialog&)> close;
+    Answer close;
     int result;
+    Ready ready = {};
   } cases[] = {
       {"OK button", [](QDialog& f) { CloseBy(f, Close::ClickOk); }, Tfrm_ShowInfoUpdate::mrOk},
       {"Enter", [](QDialog& f) { CloseBy(f, Close::Enter); }, Tfrm_ShowInfoUpdate::mrOk},
       {"Cancel button", [](QDialog& f) { CloseBy(f, Close::ClickCancel); }, Tfrm_ShowInfoUpdate::mrCancel},
       {"Esc", [](QDialog& f) { CloseBy(f, Close::Esc); }, Tfrm_ShowInfoUpdate::mrCancel},
-      {"Alt+O", [](QDialog& f) { PressAlt(f, Qt::Key_O); }, Tfrm_ShowInfoUpdate::mrOk},
-      {"Alt+C", [](QDialog& f) { PressAlt(f, Qt::Key_C); }, Tfrm_ShowInfoUpdate::mrCancel},
+      {"Alt+O", [](QDialog& f) { QTest::keyClick(&f, Qt::Key_O, Qt::AltModifier); }, Tfrm_ShowInfoUpdate::mrOk,
+       Activated},
+      {"Alt+C", [](QDialog& f) { QTest::keyClick(&f, Qt::Key_C, Qt::AltModifier); },
+       Tfrm_ShowInfoUpdate::mrCancel, Activated},
       {"window closed", [](QDialog& f) { f.close(); }, Tfrm_ShowInfoUpdate::mrCancel},
   };
   Tfrm_ShowInfoUpdate form;
   form.setCaptions(u"&OK", u"&Cancel", u"C&heck for updates in the future");
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    WhenShown(k.close);
+    WhenShown(k.close, k.ready);
     EXPECT_EQ(form.ShowModal(), k.result);
   }
 }
@@ -366,11 +402,12 @@ TEST(InfoPage, ViewShowsThePageDecodedByItsCharset) {
     TmxWebUpdate c;
     c.ProductInfo()->setURL(PageUrl(server));
     QString shown;
-    WhenShown([&](QDialog& form) {
-      WaitFor([&] { return !ViewText(form).isEmpty(); });
-      shown = ViewText(form);
-      CloseBy(form, Close::ClickOk);
-    });
+    WhenShown(
+        [&](QDialog& form) {
+          shown = ViewText(form);
+          CloseBy(form, Close::ClickOk);
+        },
+        PageShown);
     EXPECT_TRUE(TmxWebUpdateInternals::ShowUpdateInfo(c));
     EXPECT_EQ(shown, k.expected);
     EXPECT_EQ(server.Paths(), std::vector<std::string>{kPagePath});
@@ -396,13 +433,14 @@ TEST(InfoPage, PageThatFailsToLoadShowsTheMessageAndTheUserStillDecides) {
     c.ProductInfo()->setURL(k.url);
     QString shown;
     bool okEnabled = false;
-    WhenShown([&](QDialog& form) {
-      WaitFor([&] { return !ViewText(form).isEmpty(); });
-      shown = ViewText(form);
-      okEnabled = Control<QPushButton>(form, "btn_OK")->isEnabled() &&
-                  Control<QPushButton>(form, "btn_Cancel")->isEnabled();
-      CloseBy(form, k.close);
-    });
+    WhenShown(
+        [&](QDialog& form) {
+          shown = ViewText(form);
+          okEnabled = Control<QPushButton>(form, "btn_OK")->isEnabled() &&
+                      Control<QPushButton>(form, "btn_Cancel")->isEnabled();
+          CloseBy(form, k.close);
+        },
+        PageShown);
     EXPECT_EQ(TmxWebUpdateInternals::ShowUpdateInfo(c), k.result);
     EXPECT_EQ(shown.toStdU16String(), kFailureText);
     EXPECT_TRUE(okEnabled);
@@ -417,21 +455,19 @@ TEST(InfoPage, PageOfAnEarlierShowingNeverReplacesTheCurrentOne) {
   server.RouteResponse("/new.htm", HtmlResponse(HtmlPage("", "<p>new page</p>")));
   TmxWebUpdate c;
   c.ProductInfo()->setURL(korvanta::platform::FromUtf8(server.url("/old.htm")));
-  WhenShown([&](QDialog& form) {
-    EXPECT_TRUE(WaitFor([&] { return server.Paths().size() == 1; }));
-    CloseBy(form, Close::ClickCancel);
-  });
+  WhenShown([](QDialog& form) { CloseBy(form, Close::ClickCancel); },
+            [&](QDialog&) { return server.Paths().size() == 1; });
   EXPECT_FALSE(TmxWebUpdateInternals::ShowUpdateInfo(c));
 
   c.ProductInfo()->setURL(korvanta::platform::FromUtf8(server.url("/new.htm")));
   QString shown;
-  WhenShown([&](QDialog& form) {
-    WaitFor([&] { return ViewText(form) == "new page"; });
-    // Long enough for the earlier page's server to have answered.
-    QTest::qWait(700);
-    shown = ViewText(form);
-    CloseBy(form, Close::ClickOk);
-  });
+  WhenShown(
+      [&](QDialog& form) {
+        shown = ViewText(form);
+        CloseBy(form, Close::ClickOk);
+      },
+      // Long enough for the earlier page's server to have answered.
+      HeldFor([](QDialog& form) { return ViewText(form) == "new page"; }, 700));
   EXPECT_TRUE(TmxWebUpdateInternals::ShowUpdateInfo(c));
   EXPECT_EQ(shown, "new page");
 }
@@ -451,10 +487,8 @@ TEST(InfoPage, ComponentDestroyedWhilePageStillLoadingAbortsTheTransfer) {
   {
     TmxWebUpdate c;
     c.ProductInfo()->setURL(PageUrl(server));
-    WhenShown([&](QDialog& form) {
-      EXPECT_TRUE(WaitFor([&] { return server.Paths().size() == 1; }));
-      CloseBy(form, Close::ClickOk);
-    });
+    WhenShown([](QDialog& form) { CloseBy(form, Close::ClickOk); },
+              [&](QDialog&) { return server.Paths().size() == 1; });
     EXPECT_TRUE(TmxWebUpdateInternals::ShowUpdateInfo(c));
   }
   // Any event still queued for the destroyed dialog's transfer runs during this wait.
@@ -475,18 +509,71 @@ TEST(InfoPageSecurity, LocalFileDisclosureThroughPageResourcesIsBlocked) {
   TmxWebUpdate c;
   c.ProductInfo()->setURL(PageUrl(server));
   QVariant image, sheet;
-  WhenShown([&](QDialog& form) {
-    auto* view = Control<QTextBrowser>(form, "WebBrowser");
-    WaitFor([&] { return view->toPlainText().contains("page"); });
-    const QUrl url(QString::fromStdString(secretUrl));
-    image = view->document()->resource(QTextDocument::ImageResource, url);
-    sheet = view->document()->resource(QTextDocument::StyleSheetResource, url);
-    CloseBy(form, Close::ClickOk);
-  });
+  WhenShown(
+      [&](QDialog& form) {
+        const QTextDocument* page = Control<QTextBrowser>(form, "WebBrowser")->document();
+        const QUrl url(QString::fromStdString(secretUrl));
+        image = page->resource(QTextDocument::ImageResource, url);
+        sheet = page->resource(QTextDocument::StyleSheetResource, url);
+        CloseBy(form, Close::ClickOk);
+      },
+      PageShown);
   EXPECT_TRUE(TmxWebUpdateInternals::ShowUpdateInfo(c));
   EXPECT_FALSE(image.isValid());
   EXPECT_FALSE(sheet.isValid());
   QFile::remove(secret);
+}
+
+// ---- the dialog inside a whole run ----
+
+class DialogRun : public korvanta::test::RunFixture {};
+
+TEST_F(DialogRun, AcceptGoesOnToTheDownloadAndDeclineEndsTheRunBeforeIt) {
+  using korvanta::test::Meta;
+  // The configured page redirects; the dialog still shows the configured one.
+  server.RouteResponse(kPagePath, HtmlResponse(HtmlPage(Meta("mxRedirection", Url("/second.htm")),
+                                                        "<p>configured page</p>")));
+  server.RouteResponse("/second.htm",
+                       HtmlResponse(HtmlPage(Meta("mxProduct", "Korvanta") + Meta("mxVersion", "0.3") +
+                                                 Meta("mxClientSideName", "Update.zip") +
+                                                 Meta("mxDownload", Url("/Update.zip")),
+                                             "<p>second page</p>")));
+  server.RouteResponse("/Update.zip", TestHttpServer::Response(200, "PK-archive"));
+  c.ProductInfo()->setVersion(u"0.2");
+  c.setTargetFolder(u"./");
+  c.setOptions({});
+  struct Case {
+    const char* name;
+    Close close;
+    bool result;
+    std::vector<std::string> paths, events;
+  } cases[] = {
+      {"accepted", Close::ClickOk, true, {kPagePath, "/second.htm", kPagePath, "/Update.zip"},
+       {"AfterShowInfo 1", "BeforeDownload"}},
+      {"declined", Close::Esc, false, {kPagePath, "/second.htm", kPagePath}, {"AfterShowInfo 1"}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    std::filesystem::remove(folder_ / "Update.zip");
+    const std::size_t before = server.Paths().size();
+    std::vector<std::string> events;
+    c.setOnAfterShowInfo([&](TmxWebUpdate&, bool check) { events.push_back(check ? "AfterShowInfo 1" : "AfterShowInfo 0"); });
+    c.setOnBeforeDownload([&](TmxWebUpdate&, std::u16string) { events.push_back("BeforeDownload"); });
+    QString shown;
+    WhenShown(
+        [&](QDialog& form) {
+          shown = ViewText(form);
+          CloseBy(form, k.close);
+        },
+        PageShown);
+    EXPECT_EQ(c.CheckForAnUpdate(), k.result);
+    EXPECT_EQ(shown, "configured page");
+    const std::vector<std::string> all = server.Paths();
+    EXPECT_EQ(std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()), k.paths);
+    EXPECT_EQ(events, k.events);
+    EXPECT_EQ(std::filesystem::exists(folder_ / "Update.zip"), k.result);
+    EXPECT_FALSE(c.Active());
+  }
 }
 
 // The picture for the documentation: the dialog as a user sees it, with a page served on loopback.
@@ -507,12 +594,12 @@ int SaveScreenshot(const QString& path) {
   TmxWebUpdate c;
   c.ProductInfo()->setURL(PageUrl(server));
   bool saved = false;
-  WhenShown([&](QDialog& form) {
-    WaitFor([&] { return ViewText(form).contains("sound"); });
-    QTest::qWait(300);
-    saved = form.grab().save(path);
-    CloseBy(form, Close::ClickOk);
-  });
+  WhenShown(
+      [&](QDialog& form) {
+        saved = form.grab().save(path);
+        CloseBy(form, Close::ClickOk);
+      },
+      HeldFor([](QDialog& form) { return ViewText(form).contains("sound"); }, 300));
   TmxWebUpdateInternals::ShowUpdateInfo(c);
   return saved ? 0 : 1;
 }
