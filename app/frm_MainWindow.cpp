@@ -5,6 +5,7 @@
 #include "GradientProgressBar.h"
 #include "Processes.h"
 #include "Services.h"
+#include "Skin.h"
 #include "TextFile.h"
 #include "TitleBar.h"
 #include "WebLinkLabel.h"
@@ -128,6 +129,7 @@ void Tform_MainWindow::CreateControls() {
   sPanel1 = new QFrame(client);
   sPanel1->setObjectName(QStringLiteral("sPanel1"));
   sPanel1->setGeometry(0, 0, 327, 169);
+  sPanel1->setProperty(korvanta::platform::qt::kSkinRole, QStringLiteral("panel"));
 
   auto label = [this](const char* name, int left, int top, const QString& text) {
     auto* l = new QLabel(text, sPanel1);
@@ -151,6 +153,8 @@ void Tform_MainWindow::CreateControls() {
   lbl_WebVersion = label("lbl_WebVersion", 117, 72, kPressCheckUpdate);
   Label5 = label("Label5", 53, 88, QStringLiteral("Extra info:"));
   lbl_Email = label("lbl_Email", 117, 88, QStringLiteral("Info"));
+  for (QLabel* fact : {lbl_Author, lbl_YourVersion, lbl_WebVersion, lbl_Email})
+    fact->setProperty(korvanta::platform::qt::kSkinRole, QStringLiteral("fact"));
 
   UnzipArchiveBar = new QProgressBar(sPanel1);
   UnzipArchiveBar->setObjectName(QStringLiteral("UnzipArchiveBar"));

@@ -19,7 +19,7 @@ echo "== build and test"
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DKORVANTA_SANITIZE=ON
