@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-dejavu-core
   libcurl4-openssl-dev libssl-dev openssl ca-certificates
   libzip-dev libsodium-dev libutfcpp-dev
-  nginx curl wget zip unzip libarchive-tools
+  nginx curl wget zip unzip libarchive-tools time bc python3
   xvfb xdotool imagemagick x11-utils
   clang libclang-rt-14-dev
 )
