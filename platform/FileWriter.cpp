@@ -31,16 +31,7 @@ void FileWriter::Write(const unsigned char* data, std::size_t count) {
   if (fd_ < 0) throw std::system_error(EBADF, std::generic_category(), "file is closed");
   if (used_ + count > kBufferSize) Flush();
   if (count >= kBufferSize) {
-    // Large writes go straight through.
-    const unsigned char* p = data;
-    std::size_t left = count;
-    while (left > 0) {
-      const ssize_t n = ::write(fd_, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw std::system_error(n < 0 ? errno : ENOSPC, std::generic_category(), "write failed");
-      p += n;
-      left -= static_cast<std::size_t>(n);
-    }
+    WriteAll(data, count);  // large writes go straight through
     return;
   }
   std::memcpy(buffer_.get() + used_, data, count);
@@ -48,9 +39,12 @@ void FileWriter::Write(const unsigned char* data, std::size_t count) {
 }
 
 void FileWriter::Flush() {
-  const unsigned char* p = buffer_.get();
-  std::size_t left = used_;
+  const std::size_t count = used_;
   used_ = 0;
+  WriteAll(buffer_.get(), count);
+}
+
+void FileWriter::WriteAll(const unsigned char* p, std::size_t left) {
   while (left > 0) {
     const ssize_t n = ::write(fd_, p, left);
     if (n < 0 && errno == EINTR) continue;

@@ -24,6 +24,7 @@ class FileWriter {
 
  private:
   void Flush();
+  void WriteAll(const unsigned char* data, std::size_t count);
 
   static constexpr std::size_t kBufferSize = 256 * 1024;
   int fd_ = -1;

@@ -39,25 +39,12 @@ std::string S(const QString& text) { return text.toStdString(); }
 class MainWindow : public testing::Test {
  protected:
   void SetUp() override {
-    previous_ = std::filesystem::current_path();
-    folder_ = std::filesystem::temp_directory_path() /
-              ("korvanta-window-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
-               "-" + std::to_string(getpid()));
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
-    std::filesystem::current_path(folder_);
-    saved_ = platform::HttpSettings();
-    setenv("no_proxy", "127.0.0.1,localhost", 1);  // a proxy set on the machine must not capture loopback
-    platform::HttpSettings().idleTimeoutMs = 1000;
     TApplication::Instance()->setMessagePresenter([this](const QString& text) { messages.push_back(S(text)); });
   }
   void TearDown() override {
     TApplication::Instance()->setMessagePresenter({});
     TApplication::Instance()->setMainForm(nullptr);
     window.reset();
-    std::filesystem::current_path(previous_);
-    std::filesystem::remove_all(folder_);
-    platform::HttpSettings() = saved_;
   }
 
   // Creates and shows the window in the current folder, aimed at the loopback server.
@@ -114,17 +101,14 @@ class MainWindow : public testing::Test {
   }
   void Click(QAbstractButton* command) { command->click(); }
 
+  TestEnvironment environment;
+  const std::filesystem::path& folder_ = environment.folder();
   FakeServices services{false};
   FakeProcesses processes;
   TestHttpServer server;
   std::unique_ptr<Tform_MainWindow> window;
   Texts status;
   Texts messages;
-  std::filesystem::path folder_;
-
- private:
-  std::filesystem::path previous_;
-  platform::HttpOptions saved_;
 };
 
 TEST_F(MainWindow, StartsUpWithTheInstalledVersionAndTheCaption) {

@@ -80,19 +80,21 @@ void WhenShown(Answer answer, Ready ready = {}) {
     }
     if (late) ADD_FAILURE() << "the dialog never got ready";
     answer(*form);
-    // An accelerator presses its button after a short animation: give it time to close.
-    auto closed = std::make_shared<std::function<void()>>();
+    // An accelerator presses its button after a short animation: give it time to close. The watch
+    // is a timer owned by the dialog, so nothing outlives the dialog if the test ends first.
     QPointer<QDialog> shown(form);
     clock->restart();
-    *closed = [=] {
+    auto* watch = new QTimer(form);
+    QObject::connect(watch, &QTimer::timeout, watch, [watch, shown, clock] {
       if (shown && shown->isVisible()) {
-        if (clock->elapsed() <= kCloseTimeoutMs) return QTimer::singleShot(kPollMs, *closed);
+        if (clock->elapsed() <= kCloseTimeoutMs) return;
         ADD_FAILURE() << "the answer left the dialog open";
         shown->done(0);
       }
-      *closed = nullptr;
-    };
-    (*closed)();
+      watch->stop();
+      watch->deleteLater();
+    });
+    watch->start(kPollMs);
     *poll = nullptr;
   };
   QTimer::singleShot(kPollMs, *poll);

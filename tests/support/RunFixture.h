@@ -30,9 +30,11 @@ inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) 
   std::ofstream(p, std::ios::binary) << bytes;
 }
 
-class RunFixture : public testing::Test {
- protected:
-  void SetUp() override {
+// For one test: a fresh working folder as the current directory, short network time-outs and no
+// proxy for loopback; everything is put back afterwards.
+class TestEnvironment {
+ public:
+  TestEnvironment() {
     saved_ = platform::HttpSettings();
     setenv("no_proxy", "127.0.0.1,localhost", 1);  // a proxy set on the machine must not capture loopback
     platform::HttpSettings().connectTimeoutMs = 2000;
@@ -44,15 +46,27 @@ class RunFixture : public testing::Test {
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_);
     std::filesystem::current_path(folder_);
-    c.ProductInfo()->setURL(U(server.url("/webupdate.htm")));
-    c.setHTTPPort(server.port());
   }
-  void TearDown() override {
+  ~TestEnvironment() {
     std::filesystem::current_path(previous_);
     std::filesystem::remove_all(folder_);
     platform::HttpSettings() = saved_;
   }
+  TestEnvironment(const TestEnvironment&) = delete;
+  TestEnvironment& operator=(const TestEnvironment&) = delete;
+  const std::filesystem::path& folder() const { return folder_; }
 
+ private:
+  std::filesystem::path folder_, previous_;
+  platform::HttpOptions saved_;
+};
+
+class RunFixture : public testing::Test {
+ protected:
+  void SetUp() override {
+    c.ProductInfo()->setURL(U(server.url("/webupdate.htm")));
+    c.setHTTPPort(server.port());
+  }
   // An information page naming these facts, served at `path`.
   void ServePage(const std::string& path, const std::string& metas, bool withContentLength = true) {
     server.RouteResponse(path, TestHttpServer::Response(200, "<HTML><HEAD>\r\n" + metas + "</HEAD></HTML>\r\n",
@@ -60,14 +74,11 @@ class RunFixture : public testing::Test {
   }
   std::string Url(const std::string& path) const { return server.url(path); }
 
+  TestEnvironment environment;
+  const std::filesystem::path& folder_ = environment.folder();
   FakeServices services;
   TestHttpServer server;
   TmxWebUpdate c;
-  std::filesystem::path folder_;
-
- private:
-  std::filesystem::path previous_;
-  platform::HttpOptions saved_;
 };
 
 }  // namespace korvanta::test
