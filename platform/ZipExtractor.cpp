@@ -157,7 +157,9 @@ class TempFile {
     static thread_local std::mt19937 random{std::random_device{}()};
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
-    const std::string stem = "." + targetName.substr(0, kTempNameRoom) + ".korvanta-";
+    std::string stem(1, '.');  // appended piece by piece: GCC 12 warns falsely on "." + std::string
+    stem.append(targetName, 0, kTempNameRoom);
+    stem += ".korvanta-";
     for (int attempt = 0; attempt < 100; ++attempt) {
       name_ = stem;
       for (int i = 0; i < 6; ++i) name_ += kLetters[pick(random)];
