@@ -1,30 +1,46 @@
 #!/usr/bin/env bash
-# The demo: a real update run of the real Updater against the built-in demo update server.
-# Lays out a demo installation (version 0.2.0.0 and a stand-in client) and an nginx update server on
-# loopback under out/demo/, points the system proxy at it and starts the Updater there. With a
-# display the user clicks "Check  Update"; without one (or with --headless) it runs under Xvfb,
-# clicks itself, saves screenshots and prints the outcome.
+# Shows the Updater bringing a Korvanta installation from 0.2.0.0 to 0.3.0.0: builds it, lays out
+# an installation under out/demo/install, serves the update from a loopback nginx and runs the
+# real Updater there.
+#
+# With a reachable display the window opens on it and you click "Check  Update" yourself. Without
+# one (or with --headless) the demo runs on a private Xvfb, clicks by itself and takes three
+# screenshots into out/demo/screenshots. Exits 0 only when the update was installed and the
+# client started again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+
+headless=0
+for arg in "$@"; do
+  case $arg in
+    --headless) headless=1 ;;
+    -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "unknown option: $arg (try --help)" >&2; exit 2 ;;
+  esac
+done
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "packages"
+./scripts/setup.sh
+
+step "build (Release, build-demo)"
+cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANTA_BUILD_TESTS=OFF >/dev/null
+cmake --build build-demo --target Updater -j "$(nproc)"
+
 . scripts/lib/demo-server.sh
 . scripts/lib/demo-desktop.sh
 
-headless=0
-[ "${1:-}" = "--headless" ] && headless=1
-[ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1 || headless=1
-
-./scripts/setup.sh
-cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANTA_BUILD_TESTS=OFF >/dev/null
-cmake --build build-demo --target Updater
-updater="$root/build-demo/app/Updater"
-
-demo="$root/out/demo"
-rm -rf "$demo"
-mkdir -p "$demo/install" "$demo/www" "$demo/state" "$demo/screenshots"
-demo_layout_install "$demo/install"
-demo_build_update "$demo/www" 3072
-demo_write_page "$demo/www"
+out=$root/out/demo
+install=$out/install
+www=$out/server/www
+shots=$out/screenshots
+rm -rf "$out"
+mkdir -p "$install" "$www" "$out/server/state" "$shots"
+# Qt wants a private runtime folder; a bare root shell has none.
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$out/runtime}
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 0700 "$XDG_RUNTIME_DIR"
 
 updater_pid=
 cleanup() {
@@ -33,59 +49,98 @@ cleanup() {
   desk_xvfb_stop
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 
-# Slow enough that the progress bar can be seen moving.
-demo_server_start "$demo/www" "$demo/state" "1m"
-before=$(head -n 1 "$demo/install/version.txt" | tr -d '\r')
-echo "Demo update server: nginx on $DEMO_PROXY for http://$DEMO_HOST"
-echo "Installed version before the run: $before"
+step "installation and update server"
+demo_layout_install "$install"
+cp build-demo/app/Updater "$install/Updater"
+# 3 MiB at 1 MiB/s: the download lasts long enough to be watched.
+demo_build_update "$www" 3072
+demo_write_page "$www"
+demo_server_start "$www" "$out/server/state" 1m
+archive_size=$(stat -c %s "$www/Update.zip")
+echo "installation:  $install"
+echo "update server: nginx on $DEMO_PROXY answering for http://$DEMO_HOST/ (Update.zip: $archive_size bytes)"
 
-[ "$headless" -eq 1 ] && desk_xvfb_start "$demo/state"
-(cd "$demo/install" && exec env http_proxy="$DEMO_PROXY" no_proxy= "$updater") &
-updater_pid=$!
+version_before=$(head -n1 "$install/version.txt" | tr -d '\r')
 
-if [ "$headless" -eq 0 ]; then
-  echo "Pick \"Check  Update\" in the Updater's title bar; it ends by itself after the update."
+# Started the way a user starts it: from the installation folder; the server stands in as proxy.
+start_updater() {
+  (cd "$install" && exec env http_proxy="$DEMO_PROXY" no_proxy= NO_PROXY= ./Updater) \
+    >"$out/updater.log" 2>&1 &
+  updater_pid=$!
+}
+
+# wait_for SECONDS COMMAND...: polls until COMMAND succeeds.
+wait_for() {
+  local deadline=$((SECONDS + $1)); shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.05
+  done
+}
+download_under_way() {
+  local size
+  size=$(stat -c %s "$install/Update.zip" 2>/dev/null || echo 0)
+  [ "$size" -ge $((archive_size * 2 / 5)) ]
+}
+client_restarted() { grep -qs "Korvanta client $DEMO_NEW_VERSION started" "$install/client-ran.log"; }
+updater_ended() { ! kill -0 "$updater_pid" 2>/dev/null; }
+
+if [ "$headless" -eq 0 ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  step "Updater on $DISPLAY"
+  echo "Click \"Check  Update\" in the window's title bar; it installs the update and closes itself."
+  start_updater
   wait "$updater_pid" || true
   updater_pid=
+  shot_note="none (run with --headless for them)"
 else
-  desk_find_window 20
-  sleep 0.5
-  desk_screenshot "$demo/screenshots/1-before.png"
-  desk_locate_commands
+  step "Updater on a private display"
+  desk_xvfb_start "$out/xvfb"
+  echo "Xvfb on $DISPLAY"
+  start_updater
+  desk_find_window 20 || { echo "demo: the Updater's window did not appear; see $out/updater.log" >&2; exit 1; }
+  sleep 0.5  # first paint
+  desk_screenshot "$shots/1-before.png"
+  desk_locate_commands || { echo "demo: title-bar commands not found in the window" >&2; exit 1; }
+  echo "clicking \"Check  Update\" at $DESK_UPDATE_X,$DESK_ITEM_Y"
+  click_time=$SECONDS
   desk_click_update
-  # The download is rate-limited: take the picture while the bar moves.
-  sleep 1.5
-  desk_screenshot "$demo/screenshots/2-downloading.png"
-  for _ in $(seq 1 300); do
-    grep -q "$DEMO_NEW_VERSION" "$demo/install/client-ran.log" 2>/dev/null && break
-    sleep 0.1
-  done
-  sleep 0.5
-  desk_screenshot "$demo/screenshots/3-after.png"
-  for _ in $(seq 1 150); do
-    kill -0 "$updater_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 "$updater_pid" 2>/dev/null; then
-    echo "The Updater did not end by itself." >&2
-    exit 1
+  if wait_for 20 download_under_way; then
+    desk_screenshot "$shots/2-downloading.png"
+    echo "downloading after $((SECONDS - click_time)) s"
+  else
+    echo "demo: no download under way 20 s after the click" >&2
   fi
-  wait "$updater_pid" || true
-  updater_pid=
-  cp "$demo/screenshots/1-before.png" docs/images/demo-1-before.png
-  cp "$demo/screenshots/2-downloading.png" docs/images/demo-2-downloading.png
-  cp "$demo/screenshots/3-after.png" docs/images/demo-3-after.png
+  # The client starts right after the status line reads "Update done, ..."; the Updater then
+  # pauses 4 seconds before it ends, time enough for the picture.
+  if wait_for 30 client_restarted; then
+    sleep 0.3
+    desk_screenshot "$shots/3-after.png"
+    echo "installed and client started after $((SECONDS - click_time)) s"
+  fi
+  wait_for 20 updater_ended || echo "demo: the Updater did not end by itself" >&2
+  echo "Updater ended $((SECONDS - click_time)) s after the click"
+  shot_note=$shots
 fi
+if updater_ended; then updater_pid=; fi
 
-after=$(head -n 1 "$demo/install/version.txt" | tr -d '\r')
-echo "Installed version after the run: $after"
-if grep -q "$DEMO_NEW_VERSION" "$demo/install/client-ran.log" 2>/dev/null; then
-  echo "Client restarted: $(tail -n 1 "$demo/install/client-ran.log")"
+version_after=$(head -n1 "$install/version.txt" | tr -d '\r')
+step "outcome"
+echo "installed version before: $version_before"
+echo "installed version after:  $version_after"
+if client_restarted; then
+  echo "client restarted:         yes, client-ran.log: $(tail -n1 "$install/client-ran.log")"
 else
-  echo "Client restarted: no"
+  echo "client restarted:         no"
 fi
-echo "Files in the installation:"
-(cd "$demo/install" && find . -type f ! -name '.*' | sort | sed 's/^/  /')
-[ "$headless" -eq 1 ] && echo "Screenshots: $demo/screenshots"
-[ "$after" = "$DEMO_NEW_VERSION" ] && grep -q "$DEMO_NEW_VERSION" "$demo/install/client-ran.log"
+echo "screenshots:              $shot_note"
+echo "files in the installation:"
+(cd "$install" && find . -type f -printf '  %M %9s  %P\n' | sort -k3)
+
+if [ "$version_after" = "$DEMO_NEW_VERSION" ] && client_restarted; then
+  echo "demo: update installed and client started"
+else
+  echo "demo: FAILED (Updater output in $out/updater.log)" >&2
+  exit 1
+fi
