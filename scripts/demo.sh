@@ -44,7 +44,7 @@ mkdir -p "$XDG_RUNTIME_DIR" && chmod 0700 "$XDG_RUNTIME_DIR"
 
 updater_pid=
 cleanup() {
-  [ -n "$updater_pid" ] && kill "$updater_pid" 2>/dev/null || true
+  if [ -n "$updater_pid" ]; then kill "$updater_pid" 2>/dev/null || true; fi
   demo_server_stop
   desk_xvfb_stop
 }

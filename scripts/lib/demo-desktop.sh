@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A private X display and a hand on the Updater's window: find it, click its title-bar commands,
 # photograph it. Sourced by scripts/demo.sh and the end-to-end test; functions are prefixed desk_.
 
@@ -9,16 +10,17 @@ DESK_MINIMISE_WIDTH=26
 # desk_xvfb_start STATE: starts Xvfb on a display number it picks itself (so never a taken one)
 # and exports DISPLAY. Sets DESK_XVFB_PID.
 desk_xvfb_start() {
-  local state=$1 i
+  local state=$1
   mkdir -p "$state"
   : >"$state/display"
   # -noreset: without it the server restarts whenever its last client leaves, and a client that
   # connects during that restart is refused.
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$state/display" >"$state/xvfb.log" 2>&1 &
   DESK_XVFB_PID=$!
-  for i in $(seq 1 100); do
+  for _ in $(seq 1 100); do
     if [ -s "$state/display" ]; then
-      export DISPLAY=":$(tr -d '[:space:]' <"$state/display")"
+      DISPLAY=":$(tr -d '[:space:]' <"$state/display")"
+      export DISPLAY
       xdpyinfo >/dev/null 2>&1 && return 0
     fi
     kill -0 "$DESK_XVFB_PID" 2>/dev/null || break
@@ -36,17 +38,22 @@ desk_xvfb_stop() {
   fi
 }
 
-# desk_find_window [SECONDS]: waits for the Updater's window to be mapped; sets DESK_WINDOW and
-# its geometry DESK_X, DESK_Y, DESK_W, DESK_H.
+# desk_find_window [SECONDS]: waits for the Updater's window to be mapped; sets its geometry
+# DESK_X, DESK_Y, DESK_W and DESK_H.
 desk_find_window() {
-  local timeout=${1:-15} i id
-  for i in $(seq 1 $((timeout * 10))); do
+  local timeout=${1:-15} id
+  for _ in $(seq 1 $((timeout * 10))); do
     id=$(xdotool search --onlyvisible --name "^${DESK_WINDOW_NAME}\$" 2>/dev/null | head -n1 || true)
     if [ -n "$id" ]; then
-      DESK_WINDOW=$id
-      eval "$(xdotool getwindowgeometry --shell "$id" | sed -n 's/^\(X\|Y\|WIDTH\|HEIGHT\)=\([0-9-]*\)$/DESK_\1=\2/p')"
-      DESK_W=$DESK_WIDTH
-      DESK_H=$DESK_HEIGHT
+      local key value
+      while IFS='=' read -r key value; do
+        case $key in
+          X) DESK_X=$value ;;
+          Y) DESK_Y=$value ;;
+          WIDTH) DESK_W=$value ;;
+          HEIGHT) DESK_H=$value ;;
+        esac
+      done < <(xdotool getwindowgeometry --shell "$id")
       return 0
     fi
     sleep 0.1

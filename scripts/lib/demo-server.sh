@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Demo installation, update archive and a loopback update server on nginx.
 # Sourced by scripts/demo.sh and the end-to-end test; every function is prefixed demo_.
 #
@@ -78,15 +79,16 @@ EOF
 # STATE holds nginx's configuration, pid, logs and temp folders. RATE (for example "1m", bytes per
 # second per connection) slows the archive down; empty means no limit.
 # Sets DEMO_SERVER_PORT, DEMO_SERVER_PID and DEMO_PROXY (the value for http_proxy).
+# shellcheck disable=SC2034  # DEMO_PROXY is for the caller
 demo_server_start() {
   local www=$1 state=$2 rate=${3:-}
-  local user_line="" limit_line="" attempt
+  local user_line="" limit_line=""
   mkdir -p "$state/temp"
   # As root nginx would hand its workers to "nobody", who cannot read a private temp folder.
   [ "$(id -u)" -eq 0 ] && user_line="user root;"
   [ -n "$rate" ] && limit_line="limit_rate $rate;"
 
-  for attempt in 1 2 3 4 5; do
+  for _ in 1 2 3 4 5; do
     DEMO_SERVER_PORT=$(demo_free_port)
     cat >"$state/nginx.conf" <<EOF
 $user_line
@@ -115,8 +117,7 @@ EOF
     nginx -e "$state/error.log" -p "$state" -c "$state/nginx.conf" >>"$state/nginx.out" 2>&1 &
     DEMO_SERVER_PID=$!
     # Ready once it answers; gone when another program took the port in the meantime.
-    local i
-    for i in $(seq 1 50); do
+    for _ in $(seq 1 50); do
       if ! kill -0 "$DEMO_SERVER_PID" 2>/dev/null; then break; fi
       if curl -fsS -o /dev/null --noproxy '*' -H "Host: $DEMO_HOST" \
           "http://127.0.0.1:$DEMO_SERVER_PORT/webupdate.htm" 2>/dev/null; then
