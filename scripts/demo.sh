@@ -71,14 +71,6 @@ start_updater() {
   updater_pid=$!
 }
 
-# wait_for SECONDS COMMAND...: polls until COMMAND succeeds.
-wait_for() {
-  local deadline=$((SECONDS + $1)); shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.05
-  done
-}
 download_under_way() {
   local size
   size=$(stat -c %s "$install/Update.zip" 2>/dev/null || echo 0)

@@ -10,6 +10,15 @@ DEMO_HOST=updates.korvanta.example
 DEMO_OLD_VERSION=0.2.0.0
 DEMO_NEW_VERSION=0.3.0.0
 
+# wait_for SECONDS COMMAND...: polls until COMMAND succeeds.
+wait_for() {
+  local deadline=$((SECONDS + $1)); shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.05
+  done
+}
+
 # A TCP port on 127.0.0.1 that nothing listens on right now.
 demo_free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'

@@ -46,13 +46,6 @@ show_logs() {
   done
 }
 
-wait_for() {
-  local deadline=$((SECONDS + $1)); shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.05
-  done
-}
 updater_ended() { ! kill -0 "$updater_pid" 2>/dev/null; }
 
 # start_updater NAME: starts the Updater in the installation folder, output to updater-NAME.log.
