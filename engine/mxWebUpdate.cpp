@@ -2,6 +2,7 @@
 #include "mxWebUpdate.h"
 
 #include "Http.h"
+#include "Signing.h"
 #include "Text.h"
 #include "mxWebUpdateInfo.h"
 
@@ -94,6 +95,7 @@ void TmxWebUpdateStoredValues::Load(TmxWebUpdate& Component) const {
   if (TagInfo.Redirection) tags.setRedirection(*TagInfo.Redirection);
   if (TagInfo.RunParameters) tags.setRunParameters(*TagInfo.RunParameters);
   if (TagInfo.Version) tags.setVersion(*TagInfo.Version);
+  if (TagInfo.Signature) tags.setSignature(*TagInfo.Signature);
 
   TmxProductInfo& product = *Component.ProductInfo();
   if (ProductInfo.URL) product.setURL(*ProductInfo.URL);
@@ -111,4 +113,5 @@ void TmxWebUpdateStoredValues::Load(TmxWebUpdate& Component) const {
   if (Version) Component.setVersion(*Version);
   if (TargetFolder) Component.setTargetFolder(*TargetFolder);
   if (HTTPPort) Component.setHTTPPort(*HTTPPort);
+  if (PublicKey) Component.setPublicKey(*PublicKey);
 }

@@ -10,12 +10,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvanta::platform {
 class InternetHandle;
 class ConnectionHandle;
 class RequestHandle;
+class Sha256;
 }  // namespace korvanta::platform
 
 class TmxWebUpdate;
@@ -101,6 +103,9 @@ class TmxTagInfo {
   void setRunParameters(const std::u16string& Value) { FRunParameters = Value; }
   const std::u16string& Version() const { return FVersion; }
   void setVersion(const std::u16string& Value) { FVersion = Value; }
+  // The tag of the publisher's signature over the update file (used when PublicKey is set).
+  const std::u16string& Signature() const { return FSignature; }
+  void setSignature(const std::u16string& Value) { FSignature = Value; }
 
  private:
   std::u16string FAuthor = u"mxAuthor";
@@ -111,6 +116,7 @@ class TmxTagInfo {
   std::u16string FRedirection = u"mxRedirection";
   std::u16string FRunParameters = u"mxRunParameters";
   std::u16string FVersion = u"mxVersion";
+  std::u16string FSignature = u"mxSignature";
 };
 
 // Captions of the information dialog; "&" marks the accelerator letter.
@@ -160,6 +166,11 @@ class TmxWebUpdate {
   void setTargetFolder(const std::u16string& Value) { FTargetFolder = Value; }
   std::uint32_t HTTPPort() const { return FHTTPPort; }
   void setHTTPPort(std::uint32_t Value) { FHTTPPort = Value; }
+  // The publisher's Ed25519 public key in base64. Empty: update files are taken as they come.
+  // Set: a download counts only when the page's Signature verifies for the published version and
+  // the file's SHA-256; any other download is deleted before OnAfterDownload.
+  const std::u16string& PublicKey() const { return FPublicKey; }
+  void setPublicKey(const std::u16string& Value) { FPublicKey = Value; }
 
   const TDownloadFileEvent& OnBeforeDownload() const { return FOnBeforeDownload; }
   void setOnBeforeDownload(TDownloadFileEvent Value) { FOnBeforeDownload = std::move(Value); }
@@ -197,7 +208,13 @@ class TmxWebUpdate {
   const std::u16string& EMail() const { return FEMail; }
   const std::u16string& ProductName() const { return FProductName; }
   const std::u16string& RunParameters() const { return FRunParameters; }
+  const std::u16string& Signature() const { return FSignature; }
   bool Active() const { return FActive; }
+
+  // Reads the page facts from the bytes of one information page, as a retrieval does with each
+  // page it fetches (Windows-1252, cut into lines, facts read with the tag names in TagInfo).
+  // For publishers checking a page they wrote; no event fires.
+  void ReadInfoPage(std::string_view PageBytes);
 
  protected:
   // Dispatchers: each fires its event with Sender = this when it is assigned.
@@ -229,6 +246,7 @@ class TmxWebUpdate {
                                    korvanta::platform::ConnectionHandle& Connection,
                                    korvanta::platform::InternetHandle& Internet);
   void DownloadUpdate();
+  bool DownloadIsSigned();
 
   std::int32_t FVersion = 0;
   std::unique_ptr<TmxProductInfo> FProductInfo;
@@ -269,6 +287,10 @@ class TmxWebUpdate {
   std::uint32_t FDownloadedSize = 0;
   std::u16string FTargetFolder;
   std::uint32_t FHTTPPort = 0;
+  std::u16string FPublicKey;
+  std::u16string FSignature;
+  // The digest of the update file while it streams in; only when PublicKey is set.
+  std::unique_ptr<korvanta::platform::Sha256> FDigest;
 };
 
 // The value of a line's CONTENT attribute: the text after the first "CONTENT=" (ASCII letters in
@@ -285,7 +307,7 @@ std::vector<std::u16string> SplitLines(std::u16string_view Text);
 struct TmxWebUpdateStoredValues {
   struct TagNames {
     std::optional<std::u16string> Author, Email, ClientFileName, Download, ProductName, Redirection,
-        RunParameters, Version;
+        RunParameters, Version, Signature;
   } TagInfo;
   struct Product {
     std::optional<std::u16string> URL, Version;
@@ -299,6 +321,7 @@ struct TmxWebUpdateStoredValues {
   std::optional<std::u16string> Version;
   std::optional<std::u16string> TargetFolder;
   std::optional<std::uint32_t> HTTPPort;
+  std::optional<std::u16string> PublicKey;
 
   void Load(TmxWebUpdate& Component) const;
 };

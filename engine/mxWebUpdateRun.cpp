@@ -60,6 +60,7 @@ void TmxWebUpdate::GetInfo() {
     FEMail.clear();
     FProductName.clear();
     FRunParameters.clear();
+    FSignature.clear();
     if (page == kMaxInformationPages) {
       // The bound is reached: nothing read along the chain counts, so the run reports a failure.
       FClientFileName.clear();

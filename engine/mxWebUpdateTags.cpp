@@ -55,6 +55,7 @@ void TmxWebUpdate::ParseInfo() {
   FEMail.clear();
   FProductName.clear();
   FRunParameters.clear();
+  FSignature.clear();
 
   // Tested in this order; every setting equal to the tag name fills its fact.
   const std::pair<const std::u16string*, std::u16string*> facts[] = {
@@ -62,6 +63,7 @@ void TmxWebUpdate::ParseInfo() {
       {&FTagInfo->Version(), &FProductVersion},       {&FTagInfo->Author(), &FAuthor},
       {&FTagInfo->Email(), &FEMail},                  {&FTagInfo->Download(), &FUpdateURL},
       {&FTagInfo->Redirection(), &FRedirectionURL},   {&FTagInfo->RunParameters(), &FRunParameters},
+      {&FTagInfo->Signature(), &FSignature},
   };
 
   const std::size_t count = FInfo->size();
@@ -74,4 +76,9 @@ void TmxWebUpdate::ParseInfo() {
     for (const auto& [setting, fact] : facts)
       if (*setting == name) *fact = ExtractContent(line);
   }
+}
+
+void TmxWebUpdate::ReadInfoPage(std::string_view PageBytes) {
+  *FInfo = SplitLines(korvanta::platform::DecodeAnsi(PageBytes));
+  ParseInfo();
 }

@@ -4,6 +4,7 @@
 #include "FileWriter.h"
 #include "Http.h"
 #include "Services.h"
+#include "Signing.h"
 #include "Text.h"
 
 #include <stdexcept>
@@ -114,7 +115,11 @@ void TmxWebUpdate::TransferURL(const std::u16string& URL, const std::u16string& 
     if (FDownloadResult || !ContentLengthRequired) {
       if (FDownloadResult) FFileSize = ContentLengthToInt(lengthText);
       FDownloadedSize = 0;
-      if (ToFile) file = std::make_unique<FileWriter>(LocalFileName);
+      if (ToFile) {
+        file = std::make_unique<FileWriter>(LocalFileName);
+        // Hashed as it streams, so a signed download needs no second pass over the file.
+        if (!FPublicKey.empty()) FDigest = std::make_unique<Sha256>();
+      }
 
       unsigned char buffer[kBlockSize];
       bool tooLarge = false;
@@ -130,6 +135,7 @@ void TmxWebUpdate::TransferURL(const std::u16string& URL, const std::u16string& 
         if (readFailed) break;
         if (ToFile) {
           file->Write(buffer, FDownloadSize);
+          if (FDigest) FDigest->Update(buffer, FDownloadSize);
         } else {
           if (text.size() + FDownloadSize > kMaxPageCharacters) {
             tooLarge = true;

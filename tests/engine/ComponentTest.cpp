@@ -29,6 +29,8 @@ TEST(Component, NewComponentHasTheDefaults) {
   EXPECT_EQ(t.Redirection(), u"mxRedirection");
   EXPECT_EQ(t.RunParameters(), u"mxRunParameters");
   EXPECT_EQ(t.Version(), u"mxVersion");
+  EXPECT_EQ(t.Signature(), u"mxSignature");
+  EXPECT_EQ(c.PublicKey(), u"");  // no verification unless a publisher's key is set
 
   EXPECT_EQ(c.InfoCaption()->OkButton(), u"&OK");
   EXPECT_EQ(c.InfoCaption()->CancelButton(), u"&Cancel");
@@ -36,7 +38,7 @@ TEST(Component, NewComponentHasTheDefaults) {
 
   for (const std::u16string* fact : {&c.ProductVersion(), &c.UpdateURL(), &c.ClientFileName(),
                                      &c.RedirectionURL(), &c.Author(), &c.EMail(), &c.ProductName(),
-                                     &c.RunParameters()})
+                                     &c.RunParameters(), &c.Signature()})
     EXPECT_EQ(*fact, u"");
 }
 
@@ -90,6 +92,8 @@ TEST(Component, StoredValuesReplaceTheDefaultsThroughTheSetters) {
   stored.Version = u"1.21";  // accepted and discarded
   stored.TargetFolder = u".\\";
   stored.HTTPPort = 8080;
+  stored.TagInfo.Signature = u"sig";
+  stored.PublicKey = u"key";
 
   TmxWebUpdate c;
   stored.Load(c);
@@ -103,6 +107,8 @@ TEST(Component, StoredValuesReplaceTheDefaultsThroughTheSetters) {
   EXPECT_EQ(c.TargetFolder(), u".\\");
   EXPECT_EQ(c.HTTPPort(), 8080u);
   EXPECT_EQ(c.UserName(), u"");
+  EXPECT_EQ(c.TagInfo()->Signature(), u"sig");
+  EXPECT_EQ(c.PublicKey(), u"key");
 }
 
 TEST(Component, AbortOutsideATransferOnlyRaisesTheFlag) {

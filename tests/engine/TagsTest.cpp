@@ -9,18 +9,19 @@ std::u16string Meta(const std::u16string& name, const std::u16string& content) {
 }
 
 struct Facts {
-  std::u16string product, client, version, author, email, download, redirection, parameters;
+  std::u16string product, client, version, author, email, download, redirection, parameters, signature;
   bool operator==(const Facts&) const = default;
 };
 
 Facts Read(const TmxWebUpdate& c) {
   return {c.ProductName(), c.ClientFileName(), c.ProductVersion(), c.Author(),
-          c.EMail(),       c.UpdateURL(),      c.RedirectionURL(), c.RunParameters()};
+          c.EMail(),       c.UpdateURL(),      c.RedirectionURL(), c.RunParameters(),
+          c.Signature()};
 }
 
 void PrintTo(const Facts& f, std::ostream* os) {
   for (const auto* s : {&f.product, &f.client, &f.version, &f.author, &f.email, &f.download,
-                        &f.redirection, &f.parameters}) {
+                        &f.redirection, &f.parameters, &f.signature}) {
     *os << testing::PrintToString(*s);
     *os << ' ';
   }
@@ -32,7 +33,7 @@ Facts Parse(TmxWebUpdate& c, std::vector<std::u16string> lines) {
   return Read(c);
 }
 
-TEST(Tags, AConformingPageFillsAllEightFacts) {
+TEST(Tags, AConformingPageFillsAllNineFacts) {
   TmxWebUpdate c;
   const std::vector<std::u16string> page = {
       u"<HTML><HEAD>",
@@ -44,11 +45,12 @@ TEST(Tags, AConformingPageFillsAllEightFacts) {
       Meta(u"mxDownload", u"http://h/Update.zip"),
       Meta(u"mxRedirection", u""),
       Meta(u"mxRunParameters", u"-silent"),
+      Meta(u"mxSignature", u"c2lnbmVk"),
       u"</HEAD></HTML>",
   };
   const std::vector<std::u16string> before = page;
   EXPECT_EQ(Parse(c, page), (Facts{u"Korvanta", u"Update.zip", u"0.2.1.0", u"The Team", u"mail@example",
-                                   u"http://h/Update.zip", u"", u"-silent"}));
+                                   u"http://h/Update.zip", u"", u"-silent", u"c2lnbmVk"}));
   EXPECT_EQ(TmxWebUpdateInternals::Info(c), before);  // the reader does not change the lines
 }
 
@@ -112,6 +114,17 @@ TEST(Tags, EveryFactIsEmptiedAndTheLastLineWins) {
   EXPECT_EQ(Parse(c, {Meta(u"mxVersion", u"1"), Meta(u"mxVersion", u"")}).version, u"");
   // NAME and CONTENT on two lines: the fact is emptied.
   EXPECT_EQ(Parse(c, {Meta(u"mxVersion", u"1"), u"<META NAME=\"mxVersion\"", u"CONTENT=\"2\">"}).version, u"");
+}
+
+TEST(Tags, APageReadFromItsBytesYieldsItsFacts) {
+  TmxWebUpdate c;
+  c.ReadInfoPage("<HTML>\r\n<META NAME=\"mxAuthor\" CONTENT=\"Caf\xE9 \x80\">\n"
+                 "<META NAME=\"mxVersion\" CONTENT=\"1.2\">\r<META NAME=\"mxSignature\" CONTENT=\"s\">");
+  EXPECT_EQ(c.Author(), u"Caf\u00E9 \u20AC");  // Windows-1252, as a page fetched over the network
+  EXPECT_EQ(c.ProductVersion(), u"1.2");
+  EXPECT_EQ(c.Signature(), u"s");
+  c.ReadInfoPage("");
+  EXPECT_EQ(Read(c), Facts{});
 }
 
 TEST(Tags, ProductTagNameFollowsTheSetting) {
