@@ -65,6 +65,7 @@ TmxWebUpdateStoredValues MainWindowStoredValues() {
   v.TagInfo.Redirection = u"mxRedirection";
   v.TagInfo.RunParameters = u"mxRunParameters";
   v.TagInfo.Version = u"mxVersion";
+  v.TagInfo.Signature = u"mxSignature";
   v.ProductInfo.URL = QStringLiteral(KORVANTA_INFO_URL).toStdU16String();
   v.ProductInfo.Version = u"0.2.0.0";
   v.InfoCaption.OkButton = u"&OK";
@@ -74,6 +75,8 @@ TmxWebUpdateStoredValues MainWindowStoredValues() {
   v.Version = u"1.21";
   v.TargetFolder = u".\\";
   v.HTTPPort = 80;
+  // Empty unless the build names the publisher's key; then only signed updates are installed.
+  v.PublicKey = QStringLiteral(KORVANTA_PUBLIC_KEY).toStdU16String();
   return v;
 }
 

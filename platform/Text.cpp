@@ -1,5 +1,7 @@
 #include "Text.h"
 
+#include <algorithm>
+
 #include <utf8.h>
 
 #include <array>
@@ -31,6 +33,21 @@ void AppendAnsi(std::u16string& out, const unsigned char* bytes, std::size_t cou
 std::u16string DecodeAnsi(std::string_view bytes) {
   std::u16string out;
   AppendAnsi(out, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  return out;
+}
+
+std::optional<std::string> EncodeAnsi(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char16_t c : text) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
+    const auto* hit = std::find(kHighControls.begin(), kHighControls.end(), c);
+    if (hit == kHighControls.end()) return std::nullopt;
+    out.push_back(static_cast<char>(0x80 + (hit - kHighControls.begin())));
+  }
   return out;
 }
 

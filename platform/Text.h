@@ -2,6 +2,7 @@
 // and UTF-8 for file names and network addresses.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,9 @@ std::u16string DecodeAnsi(std::string_view bytes);
 
 // Appends the decoded bytes to `out` without a temporary: the transfer calls this per block.
 void AppendAnsi(std::u16string& out, const unsigned char* bytes, std::size_t count);
+
+// The inverse of DecodeAnsi; nothing when a character has no byte in Windows-1252.
+std::optional<std::string> EncodeAnsi(std::u16string_view text);
 
 // UTF-16 to UTF-8. A lone surrogate becomes U+FFFD instead of failing: a name with one cannot
 // exist on the file system anyway, and a conversion must never throw at a boundary.

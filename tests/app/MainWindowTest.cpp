@@ -5,6 +5,7 @@
 #include "GradientProgressBar.h"
 #include "Processes.h"
 #include "RunFixture.h"
+#include "Signing.h"
 #include "ZipBuilder.h"
 #include "frm_MainWindow.h"
 
@@ -244,6 +245,60 @@ TEST_F(MainWindow, EveryOtherOutcomeShowsItsStatusLine) {
     EXPECT_EQ(S(w.lbl_WebVersion->text()), k.webVersion);
     EXPECT_TRUE(services.shellCalls.empty()) << "the client is not started";
     EXPECT_TRUE(services.sleeps.empty());
+  }
+}
+
+TEST_F(MainWindow, WithAPublisherKeyOnlyASignedArchiveIsInstalled) {
+  const platform::SigningKeyPair publisher = platform::GenerateSigningKeyPair();
+  const std::string archivePath = (folder_ / "archive.src.zip").string();
+  ZipBuilder(archivePath).File("version.txt", "0.3.0.0\r\n", 0644).File("Korvanta.exe", "new client", 0755).Write();
+  const std::string archive = ReadFile(archivePath);
+  std::filesystem::remove(archivePath);
+  const auto signatureFor = [&](const std::string& bytes) {
+    platform::Sha256 digest;
+    digest.Update(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    return platform::SignMessage(publisher.secretKeyBase64,
+                                 platform::UpdateSignatureMessage("0.3.0.0", digest.FinalHex()));
+  };
+  std::string tampered = archive;
+  tampered[tampered.size() - 30] ^= 0x20;  // inside the central directory's names: still a readable archive
+
+  const Texts refused = {"Checking for an update", "Downloading file Update.zip", "Cannot download data from the web!"};
+  struct Case {
+    const char* why;
+    std::string served, signature;
+    bool installed;
+  } cases[] = {
+      {"signed archive", archive, signatureFor(archive), true},
+      {"unsigned archive", archive, "", false},
+      {"archive changed after signing", tampered, signatureFor(archive), false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.why);
+    WriteFile(folder_ / "version.txt", "0.2.0.0\r\n");
+    WriteFile(folder_ / "Korvanta.exe", "old client");
+    ServePage("<HTML>\r\n" + Meta("mxProductName", "Korvanta") + Meta("mxVersion", "0.3.0.0") +
+              Meta("mxClientSideName", "Update.zip") + Meta("mxDownload", server.url("/Update.zip")) +
+              (k.signature.empty() ? "" : Meta("mxSignature", k.signature)));
+    server.RouteResponse("/Update.zip", TestHttpServer::Response(200, k.served));
+    status.clear();
+    messages.clear();
+    services.shellCalls.clear();
+    Tform_MainWindow& w = Start();
+    w.mxWebUpdate->setPublicKey(U(publisher.publicKeyBase64));
+    Click(w.UpdateCommand());
+    if (k.installed) {
+      EXPECT_EQ(status.back(), "Update done, starting Korvanta Client");
+      EXPECT_EQ(ReadFile(folder_ / "Korvanta.exe"), "new client");
+      EXPECT_EQ(services.shellCalls.size(), 2u);
+    } else {
+      EXPECT_EQ(status, refused);
+      EXPECT_EQ(messages, (Texts{"File not found."}));
+      EXPECT_EQ(ReadFile(folder_ / "version.txt"), "0.2.0.0\r\n");
+      EXPECT_EQ(ReadFile(folder_ / "Korvanta.exe"), "old client");
+      EXPECT_FALSE(std::filesystem::exists(folder_ / "Update.zip"));
+      EXPECT_TRUE(services.shellCalls.empty()) << "nothing is started";
+    }
   }
 }
 

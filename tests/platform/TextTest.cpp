@@ -25,6 +25,14 @@ TEST(Windows1252, EveryByteBecomesOneCharacter) {
   EXPECT_EQ(DecodeAnsi("\xEF\xBB\xBF"), u"\u00EF\u00BB\u00BF");
 }
 
+TEST(Windows1252, EncodingIsTheExactInverse) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+  EXPECT_EQ(EncodeAnsi(DecodeAnsi(all)), std::optional<std::string>(all));
+  for (const char16_t* unmapped : {u"\u0100", u"\u0080", u"a\u4E2D", u"\U0001F600"})
+    EXPECT_EQ(EncodeAnsi(unmapped), std::nullopt) << ToUtf8(unmapped);
+}
+
 TEST(Utf8, RoundTripsAndNeverThrows) {
   const std::u16string text = u"K\u00F6rvanta \u20AC \U0001F600";
   EXPECT_EQ(FromUtf8(ToUtf8(text)), text);
