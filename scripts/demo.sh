@@ -25,9 +25,19 @@ step() { printf '\n== %s\n' "$*"; }
 step "packages"
 ./scripts/setup.sh
 
-step "build (Release, build-demo)"
-cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANTA_BUILD_TESTS=OFF >/dev/null
-cmake --build build-demo --target Updater -j "$(nproc)"
+step "publisher's key pair and build (Release, build-demo)"
+# The demo publisher's keys are made once and kept, so later runs need no rebuild of the window.
+keys=$root/out/demo-keys
+if [ ! -f "$keys/publisher.key" ]; then
+  cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANTA_BUILD_TESTS=OFF >/dev/null
+  cmake --build build-demo --target korvanta-publish -j "$(nproc)"
+  mkdir -p "$keys"
+  build-demo/tools/korvanta-publish keygen "$keys/publisher.key" "$keys/publisher.pub"
+fi
+# The Updater installs only what this key signed.
+cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANTA_BUILD_TESTS=OFF \
+  -DKORVANTA_PUBLIC_KEY="$(cat "$keys/publisher.pub")" >/dev/null
+cmake --build build-demo --target Updater korvanta-publish -j "$(nproc)"
 
 . scripts/lib/demo-server.sh
 . scripts/lib/demo-desktop.sh
@@ -55,12 +65,11 @@ step "installation and update server"
 demo_layout_install "$install"
 cp build-demo/app/Updater "$install/Updater"
 # 3 MiB at 1 MiB/s: the download lasts long enough to be watched.
-demo_build_update "$www" 3072
-demo_write_page "$www"
+demo_publish_update build-demo/tools/korvanta-publish "$keys/publisher.key" "$www" 3072
 demo_server_start "$www" "$out/server/state" 1m
 archive_size=$(stat -c %s "$www/Update.zip")
 echo "installation:  $install"
-echo "update server: nginx on $DEMO_PROXY answering for http://$DEMO_HOST/ (Update.zip: $archive_size bytes)"
+echo "update server: nginx on $DEMO_PROXY answering for http://$DEMO_HOST/ (Update.zip: $archive_size bytes, signed)"
 
 version_before=$(head -n1 "$install/version.txt" | tr -d '\r')
 

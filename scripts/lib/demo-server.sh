@@ -46,21 +46,44 @@ demo_layout_install() {
   printf '[video]\nwidth=1024\nheight=768\n' >"$dir/data/config.ini"
 }
 
-# demo_build_update DIR PADDING_KIB: DIR/Update.zip holding the new version. The padding file is
-# random, so it does not compress and the download takes as long as its size says.
-demo_build_update() {
-  local dir=$1 padding_kib=$2
-  local stage="$dir/stage"
-  rm -rf "$stage" "$dir/Update.zip"
+# demo_stage_update DIR PADDING_KIB: DIR holds the new version's files as they are to be installed.
+# The padding file is random, so it does not compress and the download takes as long as its size says.
+demo_stage_update() {
+  local stage=$1 padding_kib=$2
+  rm -rf "$stage"
   mkdir -p "$stage/maps" "$stage/assets"
   printf '%s\r\n' "$DEMO_NEW_VERSION" >"$stage/version.txt"
   demo_write_client "$stage/Korvanta.exe" "$DEMO_NEW_VERSION"
   printf 'Korvanta %s\nNew: the harbour map.\n' "$DEMO_NEW_VERSION" >"$stage/readme.txt"
   printf 'map harbour\nsize 64 64\n' >"$stage/maps/harbour.map"
   head -c "$((padding_kib * 1024))" /dev/urandom >"$stage/assets/textures.pak"
+}
+
+# demo_build_update DIR PADDING_KIB: DIR/Update.zip holding the new version, unsigned.
+demo_build_update() {
+  local dir=$1 padding_kib=$2
+  local stage="$dir/stage"
+  rm -f "$dir/Update.zip"
+  demo_stage_update "$stage" "$padding_kib"
   # zip keeps the Unix modes, so the new client stays executable once extracted.
   (cd "$stage" && zip -q -r -X ../Update.zip .)
   rm -rf "$stage"
+}
+
+# demo_publish_update PUBLISH_TOOL SECRET_KEY DIR PADDING_KIB: the signed Update.zip and its page
+# in DIR, made by the publisher's tool as a publisher would.
+demo_publish_update() {
+  local tool=$1 key=$2 dir=$3 padding_kib=$4
+  local stage
+  stage=$(mktemp -d)
+  demo_stage_update "$stage" "$padding_kib"
+  printf '<P>Korvanta %s brings the harbour map.</P>\n' "$DEMO_NEW_VERSION" >"$stage.notes.htm"
+  "$tool" publish --key "$key" --folder "$stage" --version "$DEMO_NEW_VERSION" \
+    --url "http://$DEMO_HOST/Update.zip" --out "$dir" --author "The Korvanta Team" \
+    --email "New map: the harbour" --notes "$stage.notes.htm"
+  local status=$?
+  rm -rf "$stage" "$stage.notes.htm"
+  return "$status"
 }
 
 # demo_write_page DIR: the information page that publishes the new version.
