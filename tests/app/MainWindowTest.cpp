@@ -340,8 +340,12 @@ TEST_F(MainWindow, TheBarFollowsEachTransferWithItsClamping) {
     c.OnDownload()(c, s.total, s.downloaded);
     EXPECT_EQ(bar.Max(), s.max);
     EXPECT_EQ(bar.Position(), s.position);
-    if (s.unchangedFill) EXPECT_EQ(bar.FillPixels(), fillBefore);
-    if (s.full) EXPECT_GT(bar.FillPixels(), 300);
+    if (s.unchangedFill) {
+      EXPECT_EQ(bar.FillPixels(), fillBefore);
+    }
+    if (s.full) {
+      EXPECT_GT(bar.FillPixels(), 300);
+    }
   }
 }
 
