@@ -3,6 +3,7 @@
 // CLOCK_MONOTONIC time) and ends the event loop.
 #pragma once
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
@@ -16,6 +17,21 @@
 
 namespace korvanta::bench {
 
+// Milliseconds since the launcher's exec, or -1 without it.
+inline double SinceLaunchMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const char* t0 = std::getenv("KORVANTA_BENCH_T0_NS");
+  return t0 ? (now.tv_sec * 1e9 + now.tv_nsec - std::strtod(t0, nullptr)) / 1e6 : -1;
+}
+
+// Stages of the start-up, printed with the mark: "name=ms " each.
+inline QByteArray& Stages() {
+  static QByteArray stages;
+  return stages;
+}
+inline void MarkStage(const char* name) { Stages() += QByteArray(name) + "_ms=" + QByteArray::number(SinceLaunchMs(), 'f', 1) + ' '; }
+
 class ExposeMark final : public QObject {
  public:
   explicit ExposeMark(QWidget& window) : QObject(&window), window_(window) {}
@@ -26,11 +42,7 @@ class ExposeMark final : public QObject {
       done_ = true;
       // Queued, so the mark is taken after the expose (and its paint) has been handled.
       QTimer::singleShot(0, this, [] {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const char* t0 = std::getenv("KORVANTA_BENCH_T0_NS");
-        const double ms = t0 ? (now.tv_sec * 1e9 + now.tv_nsec - std::strtod(t0, nullptr)) / 1e6 : -1;
-        std::printf("ok startup_ms=%.1f\n", ms);
+        std::printf("ok %sstartup_ms=%.1f\n", Stages().constData(), SinceLaunchMs());
         std::fflush(stdout);
         QCoreApplication::quit();
       });

@@ -186,9 +186,12 @@ int Extract(TApplication& app, const char* archive) {
 
 // As the program's entry does it, until the window is on screen.
 int Startup(TApplication& app) {
+  korvanta::bench::MarkStage("app");
   QApplication::setApplicationDisplayName(QStringLiteral("Korvanta Updater"));
   korvanta::platform::qt::ApplySkin(app);
+  korvanta::bench::MarkStage("skin");
   Tform_MainWindow form_MainWindow;
+  korvanta::bench::MarkStage("window");
   app.setMainForm(&form_MainWindow);
   korvanta::bench::MarkWhenExposed(form_MainWindow);
   form_MainWindow.show();
@@ -200,6 +203,7 @@ int Startup(TApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  korvanta::bench::MarkStage("main");
   const std::string mode = argc > 1 ? argv[1] : "";
   TApplication app(argc, argv);
   // An error the program would show in a message box ends the bench instead of waiting for a click.
