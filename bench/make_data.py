@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the bench's installation tree: COUNT files of mixed sizes totalling TOTAL_MIB, about a
-third of the bytes incompressible (random), the rest text-like data that deflates about 3:1.
+third of the bytes incompressible (random), the rest text-like data that deflates about 2:1.
 The same seed gives the same tree, so every contender meets the same files.
     make_data.py <folder> <total MiB> <count>
 """

@@ -155,6 +155,7 @@ for s in "${sizes[@]}"; do
   row "   $s MiB  wget -q -O" "$w" "$(col "dl-wget-$s" 2)" "$(mib "$(col "dl-wget-$s" 3)")" ""
 done
 first=${sizes[0]}; last=${sizes[${#sizes[@]}-1]}
+printf '   OnDownload events for %s MiB: %s (blocks of at most 1025 bytes)\n' "$last" "$(key "dl-updater-$last" blocks)"
 for t in updater curl wget; do
   printf '   peak RSS growth %s -> %s MiB, %-8s %s MiB\n' "$first" "$last" "$t:" \
     "$(mib "$(( $(col "dl-$t-$last" 3) - $(col "dl-$t-$first" 3) ))")"
@@ -176,7 +177,7 @@ row "   during the whole run's extraction" "$(keymax run-updater late_extract_ms
 echo "5. start-up: exec to window exposed, ms"
 sm=$(key start-minimal startup_ms)
 row "   Updater window" "$(key start-updater startup_ms)" "" "" "$(ratio "$(key start-updater startup_ms)" "$sm") x minimal"
-row "     exec to main (shared libraries)" "$(key start-updater main_ms)" "" "" "minimal: $(key start-minimal main_ms)"
-row "     window created (skin, controls, fonts)" "$(key start-updater window_ms)" "" "" "minimal: $(key start-minimal window_ms)"
+row "     exec to main (libraries)" "$(key start-updater main_ms)" "" "" "minimal: $(key start-minimal main_ms)"
+row "     window created (incl. fonts)" "$(key start-updater window_ms)" "" "" "minimal: $(key start-minimal window_ms)"
 row "   minimal Qt window" "$sm" "" "" ""
 row "   minimal Qt window with one label" "$(key start-label startup_ms)" "" "" "$(ratio "$(key start-label startup_ms)" "$sm") x minimal"
