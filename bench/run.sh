@@ -23,7 +23,8 @@ fi
 
 ./scripts/setup.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANTA_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench -j2 --target korvanta_window_bench korvanta_minimal_window korvanta_launch >/dev/null
+cmake --build build-bench -j2 --target korvanta_window_bench korvanta_minimal_window korvanta_launch \
+  korvanta_empty_qt korvanta_empty_updater_libs >/dev/null
 bin=$root/build-bench/bench
 
 work=$(mktemp -d)
@@ -126,6 +127,8 @@ for rep in $(seq "$runs"); do
   measure start-updater "$bin/korvanta_launch" "$bin/korvanta_window_bench" startup
   measure start-minimal "$bin/korvanta_launch" "$bin/korvanta_minimal_window"
   measure start-label "$bin/korvanta_launch" "$bin/korvanta_minimal_window" label
+  measure start-empty-qt "$bin/korvanta_launch" "$bin/korvanta_empty_qt"
+  measure start-empty-libs "$bin/korvanta_launch" "$bin/korvanta_empty_updater_libs"
 done
 diff -r -q -x version.txt -x Update.zip "$work/tree" "$work/inst-run" >/dev/null ||
   { echo "FAILED: the installation differs from the archive after the update run" >&2; exit 1; }
@@ -181,3 +184,6 @@ row "     exec to main (libraries)" "$(key start-updater main_ms)" "" "" "minima
 row "     window created (incl. fonts)" "$(key start-updater window_ms)" "" "" "minimal: $(key start-minimal window_ms)"
 row "   minimal Qt window" "$sm" "" "" ""
 row "   minimal Qt window with one label" "$(key start-label startup_ms)" "" "" "$(ratio "$(key start-label startup_ms)" "$sm") x minimal"
+row "   empty program: exec to main with" "" "" "" ""
+row "     Qt Widgets' libraries" "$(key start-empty-qt main_ms)" "" "" ""
+row "     the Updater's libraries" "$(key start-empty-libs main_ms)" "" "" ""
