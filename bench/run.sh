@@ -84,6 +84,9 @@ measure() {
   shift
   # Wall time from the shell's microsecond clock (time's own is in hundredths); CPU time and peak
   # resident memory from time.
+  # Written data of the contender before (or of the data preparation) goes to disk first: a file
+  # still under write-back makes replacing it wait, and that wait belongs to no one here.
+  sync
   local start=$EPOCHREALTIME
   /usr/bin/time -f "%U %S %M" -o "$work/time" "$@" > "$work/out" 2> "$work/err" || {
     echo "FAILED: $*" >&2
