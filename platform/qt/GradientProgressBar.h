@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QColor>
+#include <QPixmap>
+#include <QStaticText>
 #include <QString>
 #include <QWidget>
 
@@ -45,6 +47,7 @@ class GradientProgressBar : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   int InnerWidth() const;
@@ -52,11 +55,19 @@ class GradientProgressBar : public QWidget {
   // at once when that moves the fill by a pixel. Runs for every block of a transfer, so it does
   // nothing costly when the pixels stay the same.
   void UpdateFill();
+  // The whole track filled, rendered once per size and colours; a paint copies the filled part.
+  const QPixmap& FilledTrack(QSize size);
 
   int min_ = 0;
   int max_ = 100;
   int position_ = 0;
   QString caption_;
+  // The caption laid out once (elided to the width, shaped, glyphs cached): a transfer repaints
+  // the bar hundreds of times with the same caption, and laying text out is most of a paint.
+  QStaticText captionText_;
+  bool captionLaidOut_ = false;
+  QPixmap filledTrack_;
+  QColor filledColors_[2];
 
   // The fill as an exact fraction, so that a later resize or an empty range keeps it.
   std::int64_t fillNumerator_ = 0;

@@ -4,6 +4,9 @@
 #include "WebLinkLabel.h"
 
 #include <QApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
 #include <QMouseEvent>
 
 #include <gtest/gtest.h>
@@ -101,6 +104,29 @@ TEST_F(GradientProgressBarPaintTest, PaintsAtOnceOnlyWhenFillPixelsOrCaptionChan
   bar.setCaption(QStringLiteral("There is no update available!"));
   EXPECT_EQ(bar.PaintCount() - before, 3u);
   EXPECT_EQ(bar.Caption(), QStringLiteral("There is no update available!"));
+}
+
+// A transfer repaints only the columns its fill edge crossed; what is on screen then must be what
+// a full paint shows, caption and gradient included, growing and shrinking alike.
+TEST_F(GradientProgressBarPaintTest, StepByStepFillShowsWhatAFullPaintShows) {
+  bar.setCaption(QStringLiteral("Downloading file Update.zip"));
+  const auto onScreen = [this] { return bar.screen()->grabWindow(bar.winId()).toImage(); };
+  const auto expectAsFullPaint = [&](const char* when) {
+    SCOPED_TRACE(when);
+    const QImage stepped = onScreen();
+    bar.repaint();
+    EXPECT_EQ(stepped, onScreen());
+  };
+  bar.setMax(325);
+  for (int position = 0; position <= 325; position += 3) bar.setPosition(position);
+  expectAsFullPaint("grown in steps");
+  bar.setPosition(325);
+  expectAsFullPaint("full");
+  bar.setPosition(120);
+  expectAsFullPaint("shrunk");
+  bar.setMax(100);  // a new transfer with another total
+  for (int position = 0; position <= 70; ++position) bar.setPosition(position);
+  expectAsFullPaint("second transfer");
 }
 
 class TitleBarTest : public ::testing::Test {
