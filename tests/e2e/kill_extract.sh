@@ -2,7 +2,8 @@
 # The real Updater killed with SIGKILL while it extracts a large update, twice at different
 # moments: afterwards every installation file must be its old or its new content (compared by
 # SHA-256), and a third run must install the update whole. Temporary files a killed extraction
-# leaves beside their targets are not installation files; they are counted and reported.
+# leaves beside their targets are not installation files; they are counted, and the complete run
+# must have removed them.
 # Usage: kill_extract.sh PATH_TO_UPDATER
 set -uo pipefail
 
@@ -146,10 +147,15 @@ if wait_for 90 updater_ended; then
   status=$?
   updater_pid=
   [ "$status" -eq 0 ] || fail "complete run: the Updater exited with status $status"
+  # Built with the sanitizers, a leak or undefined behaviour shows here (and in the status).
+  ! grep -qE "ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:" "$updater_log" ||
+    fail "complete run: the Updater printed a sanitizer report"
 else
   fail "complete run: the Updater did not end by itself"
 fi
 check_installation "complete run"
+[ "$(find "$install" -name '.*.korvanta-*' | wc -l)" -eq 0 ] ||
+  fail "complete run: temporary files of the killed runs were left behind"
 [ "$(comm -12 <(hashes "$install" | sort) <(echo "$new_hashes" | sort) | wc -l)" -eq "$(echo "$new_hashes" | wc -l)" ] ||
   fail "complete run: the update was not installed whole"
 

@@ -330,6 +330,24 @@ TEST_F(ZipExtractorTest, DiskFullDuringAnEntryLeavesItsOldFileWhole) {
   EXPECT_EQ(Tree(install_), (std::set<std::string>{"Korvanta.exe", "version.txt", "readme.txt"}));
 }
 
+// A killed extraction leaves the temporary file of the entry it was writing; the next extraction
+// into that folder removes it, and nothing that only looks alike.
+TEST_F(ZipExtractorTest, LeftoverTemporaryFilesOfAKilledRunAreRemovedWhereEntriesGo) {
+  fs::create_directories(In("data"));
+  fs::create_directories(In("untouched"));
+  fs::create_directories(In(".folder.korvanta-abcdef"));
+  for (const char* name : {".Korvanta.exe.korvanta-Ab3xYz", "data/.pack.pak.korvanta-000000",
+                           "untouched/.old.korvanta-qwerty", ".notes.korvanta-12345", "notes.korvanta-123456"})
+    Write(In(name), "partial");
+  ZipBuilder(archive_).File("Korvanta.exe", "new").File("data/pack.pak", "new").Write();
+
+  Extract();
+
+  EXPECT_EQ(Tree(install_), (std::set<std::string>{"Korvanta.exe", "data", "data/pack.pak", "untouched",
+                                                   "untouched/.old.korvanta-qwerty", ".folder.korvanta-abcdef",
+                                                   ".notes.korvanta-12345", "notes.korvanta-123456"}));
+}
+
 TEST_F(ZipExtractorTest, ProgressReportsEachEntryThenOneHundred) {
   ZipBuilder(archive_).File("a", "1").File("b", "2").File("../c", "3").Write();
   std::vector<int> seen;
