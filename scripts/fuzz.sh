@@ -13,7 +13,7 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(tags versions url lines zip)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANTA_FUZZ=ON >/dev/null
-cmake --build build-fuzz -j "$(nproc)" >/dev/null
+cmake --build build-fuzz -j "$(nproc)" >build-fuzz/build.log 2>&1 || { cat build-fuzz/build.log >&2; exit 1; }
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
