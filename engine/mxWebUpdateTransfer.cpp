@@ -7,6 +7,7 @@
 #include "Signing.h"
 #include "Text.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 using korvanta::platform::StartsWithIgnoreAsciiCase;
@@ -134,6 +135,11 @@ void TmxWebUpdate::TransferURL(const std::u16string& URL, const std::u16string& 
         }
         if (readFailed) break;
         if (ToFile) {
+          // Never more than announced: a body that outgrows a length the layer could not frame
+          // (a signed or negative one) would otherwise fill the disk.
+          const std::int64_t room = std::max<std::int64_t>(0, std::int64_t{FFileSize} - FDownloadedSize);
+          if (room == 0) break;
+          FDownloadSize = static_cast<std::uint32_t>(std::min<std::int64_t>(room, FDownloadSize));
           file->Write(buffer, FDownloadSize);
           if (FDigest) FDigest->Update(buffer, FDownloadSize);
         } else {

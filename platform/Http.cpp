@@ -173,6 +173,9 @@ struct RequestHandle::Impl {
   std::string callbackError;
   bool connected = false;
   Clock::time_point lastActivity{};
+  // While Send waits: a server that keeps sending header lines is never silent, so the headers
+  // get a deadline of their own.
+  std::optional<Clock::time_point> headersDue;
 
   // The record of the latest response's headers; a new status line starts it afresh.
   struct Record {
@@ -480,8 +483,13 @@ bool RequestHandle::Impl::Wait(Ready ready) {
       Abandon("no data from the server for " + std::to_string(options.idleTimeoutMs) + " ms");
       return false;
     }
+    if (headersDue && now >= *headersDue) {
+      Abandon("no complete response headers within " + std::to_string(options.headersTimeoutMs) + " ms");
+      return false;
+    }
     Clock::duration timeout = slice - (now - lastIdle);
     if (connected) timeout = std::min<Clock::duration>(timeout, idleLimit - (now - silentSince));
+    if (headersDue) timeout = std::min<Clock::duration>(timeout, *headersDue - now);
     const long timeoutMs =
         std::max<long>(0, static_cast<long>(std::chrono::ceil<milliseconds>(timeout).count()));
     const CURLMcode code = curl_multi_poll(multi.get(), nullptr, 0, static_cast<int>(timeoutMs), nullptr);
@@ -506,7 +514,10 @@ bool RequestHandle::Impl::Send() {
   if (url.empty()) return false;  // the address could not be built; lastError tells why
   if (curl_multi_add_handle(multi.get(), easy.get()) != CURLM_OK) return Fail("the request could not be started");
   attached = true;
-  if (!Wait([this] { return finalHeaders || bodyStarted; })) return false;
+  headersDue = Clock::now() + std::chrono::milliseconds(std::max(1L, options.headersTimeoutMs));
+  const bool waited = Wait([this] { return finalHeaders || bodyStarted; });
+  headersDue.reset();
+  if (!waited) return false;
   // A transfer that ended cleanly did get its final response, even when the guess above missed it.
   responded = finalHeaders || bodyStarted || (finished && result == CURLE_OK);
   if (responded) StartBody();

@@ -21,6 +21,7 @@ namespace korvanta::platform {
 struct HttpOptions {
   long connectTimeoutMs = 30000;  // to establish the connection (TLS handshake included)
   long idleTimeoutMs = 60000;     // without a byte from the server, once connected
+  long headersTimeoutMs = 90000;  // from sending the request to the final response's headers
   unsigned waitSliceMs = 100;     // the longest wait between two idle calls
   long maxRedirects = 10;         // HTTP redirects followed, to http and https addresses only
   std::string caFile;             // certificate authorities; empty: the system's trust store

@@ -5,6 +5,7 @@
 #include "Text.h"
 #include "UniqueFd.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <optional>
 #include <random>
+#include <set>
 
 namespace korvanta::platform {
 namespace {
@@ -105,6 +107,37 @@ bool PlanEntry(zip_t* archive, zip_uint64_t index, const std::string& stored, bo
   return true;
 }
 
+// ".<name>.korvanta-XXXXXX": the temporary file of an extraction that was killed before its rename.
+bool IsLeftoverTemporary(std::string_view name) {
+  constexpr std::string_view kMarker = ".korvanta-";
+  constexpr std::size_t kRandom = 6;
+  if (name.size() < 2 + kMarker.size() + kRandom || name[0] != '.') return false;
+  return name.substr(name.size() - kRandom - kMarker.size(), kMarker.size()) == kMarker;
+}
+
+struct DirCloser {
+  void operator()(DIR* dir) const noexcept { ::closedir(dir); }
+};
+
+// Removes what killed extractions left in this folder; only regular files, never followed links.
+void SweepLeftovers(int folderFd) {
+  const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  const std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd));
+  if (!dir) {
+    ::close(fd);
+    return;
+  }
+  std::vector<std::string> leftovers;
+  while (const dirent* item = ::readdir(dir.get()))
+    if (IsLeftoverTemporary(item->d_name)) leftovers.emplace_back(item->d_name);
+  for (const std::string& name : leftovers) {
+    struct stat info {};
+    if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
+      ::unlinkat(folderFd, name.c_str(), 0);
+  }
+}
+
 // Opens the folders of an entry's path one by one below the base folder, never through a symbolic
 // link, making the missing ones when asked to. The last folder opened stays open, since archives
 // list the files of one folder together.
@@ -113,8 +146,12 @@ class FolderCursor {
   FolderCursor(int baseFd, bool create) : baseFd_(baseFd), create_(create) {}
 
   // The descriptor of the folder, or -1 when it cannot be had safely.
+  // Each folder is swept of leftover temporary files the first time an entry goes into it.
   int Open(const std::vector<std::string>& parts) {
-    if (parts.empty()) return baseFd_;
+    if (parts.empty()) {
+      if (baseFd_ >= 0 && swept_.insert("").second) SweepLeftovers(baseFd_);
+      return baseFd_;
+    }
     std::string key;
     for (const std::string& part : parts) (key += part) += '/';
     if (folder_ && key == key_) return folder_.get();
@@ -128,6 +165,7 @@ class FolderCursor {
       if (!next) return -1;
       current = std::move(next);
     }
+    if (swept_.insert(key).second) SweepLeftovers(current.get());
     key_ = std::move(key);
     folder_ = std::move(current);
     return folder_.get();
@@ -148,6 +186,7 @@ class FolderCursor {
   bool create_;
   std::string key_;
   UniqueFd folder_;
+  std::set<std::string> swept_;
 };
 
 // A temporary file beside the target, removed again unless it was renamed over the target.

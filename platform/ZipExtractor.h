@@ -2,7 +2,8 @@
 //
 // Every file is written to a temporary file beside its target and renamed over it only once its
 // data is complete and verified, so a target is always either the old file or the new one, even
-// when the updater is killed midway. Files are not synced to disk one by one: a power loss during
+// when the updater is killed midway; the temporary file a killed run leaves is removed by the next
+// extraction that writes into its folder. Files are not synced to disk one by one: a power loss during
 // the extraction may leave new files empty or old; that is outside the guarantee.
 //
 // Nothing is ever written outside the base folder: entries with an absolute path, a drive or a

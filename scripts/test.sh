@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the project and runs the whole test suite twice: once as built for use, once under
-# AddressSanitizer and UndefinedBehaviorSanitizer. Any failure or sanitizer finding fails the run.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then each fuzz target briefly, replaying its
+# corpus first. Any failure, sanitizer finding or fuzz crash fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -23,3 +24,6 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_retu
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DKORVANTA_SANITIZE=ON
+
+echo "== fuzz each reader of untrusted input briefly"
+./scripts/fuzz.sh 20

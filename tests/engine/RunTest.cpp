@@ -1,5 +1,10 @@
+#include "Errors.h"
+#include "FileSizeLimit.h"
 #include "RunFixture.h"
+#include "ZipBuilder.h"
+#include "ZipExtractor.h"
 
+#include <random>
 #include <stdexcept>
 
 namespace korvanta::test {
@@ -274,6 +279,45 @@ TEST_F(Run, AnEmptyClientFileNameFailsAtTheFolder) {
   EXPECT_FALSE(c.CheckForAnUpdate());
   const Events events = log.Collapsed();
   EXPECT_EQ(Events(events.end() - 2, events.end()), (Events{"BeforeDownload .\\", "AfterDownload .\\"}));
+}
+
+// A disk that fills during the download: the transfer fails, the window's extraction of the
+// partial archive raises its error (shown in a message box), the installation keeps every file,
+// nothing is started, and the process goes on.
+TEST_F(Run, ADiskThatFillsDuringTheDownloadFailsTheRunAndLeavesTheInstallationWhole) {
+  std::string client(300 * 1024, '\0');
+  std::mt19937 random(7);
+  for (char& byte : client) byte = static_cast<char>(random());
+  const std::string archive = (folder_ / "build.zip").string();
+  ZipBuilder(archive).Uncompressed().File("version.txt", "0.3\r\n").File("Korvanta.exe", client).Write();
+  ServePage("/webupdate.htm", NewerPage());
+  ServeArchive(ReadFile(archive));
+  std::filesystem::remove(archive);
+  WriteFile(folder_ / "version.txt", "0.2.0.0\r\n");
+  WriteFile(folder_ / "Korvanta.exe", "old client");
+
+  const std::string outcome = RunWithFileSizeLimit(64 * 1024, [&] {
+    int errors = 0;
+    c.setOnDownloadError([&](TmxWebUpdate&) { ++errors; });
+    c.setOnAfterDownload([](TmxWebUpdate&, std::u16string) {
+      platform::ZipExtractor unzipper;  // as the window's after-download handler does it
+      unzipper.setFileName(u"Update.zip");
+      unzipper.ExtractFiles(u"*");
+    });
+    std::u16string shown;
+    try {
+      c.CheckForAnUpdate();
+    } catch (const platform::EArchiveError& e) {
+      shown = e.Message();
+    }
+    return shown == u"Damaged archive: the archive's directory is missing or damaged" && errors == 0 &&
+           !I::DownloadResult(c) && !c.Active() && services.shellCalls.empty() &&
+           std::filesystem::file_size(folder_ / "Update.zip") == 64 * 1024;
+  });
+
+  EXPECT_EQ(outcome, "passed");
+  EXPECT_EQ(ReadFile(folder_ / "version.txt"), "0.2.0.0\r\n");
+  EXPECT_EQ(ReadFile(folder_ / "Korvanta.exe"), "old client");
 }
 
 }  // namespace

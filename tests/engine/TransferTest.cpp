@@ -1,5 +1,7 @@
 #include "RunFixture.h"
 
+#include <chrono>
+#include <optional>
 #include <stdexcept>
 
 namespace korvanta::test {
@@ -226,6 +228,95 @@ TEST_F(Transfer, AbortDuringAStallEndsTheWaitWithoutEvent) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   EXPECT_FALSE(I::DownloadResult(c));
   EXPECT_EQ(errors, 0);
+}
+
+// What a hostile or broken server can send. Each ends within the short time-outs, with the
+// outcome the result rules give, memory held to the page bound and a file no longer than announced.
+TEST_F(Transfer, HostileServersEndInAFailureWithoutHangOrUnboundedGrowth) {
+  const std::string head = "HTTP/1.0 200 OK\r\n";
+  const auto endless = [](std::string start, std::string piece, int pauseMs) {
+    return [start, piece, pauseMs](Connection& conn) {
+      if (!conn.Write(start)) return;
+      while (conn.Write(piece) && conn.SleepMs(pauseMs)) {
+      }
+    };
+  };
+  const auto slow = [](std::string start, std::string piece, int pieces) {
+    return [start, piece, pieces](Connection& conn) {
+      conn.Write(start);
+      for (int i = 0; i < pieces && conn.Write(piece) && conn.SleepMs(100); ++i) {
+      }
+    };
+  };
+  struct Case {
+    const char* attack;
+    TestHttpServer::Responder responder;
+    bool toFile;
+    bool result;
+    bool errorEvent;
+    std::optional<std::string> file;  // file mode: the local file afterwards; none: not created
+  } cases[] = {
+      {"headers that never end", endless(head, "X-Padding: " + std::string(1000, 'p') + "\r\n", 0), false, false,
+       true, {}},
+      {"headers that never end, to a file", endless(head, "X-Slow: header\r\n", 50), true, false, true, {}},
+      {"huge length, slow body, then the end", slow(head + "Content-Length: 2147483647\r\n\r\n", "drip", 5), true,
+       false, true, "dripdripdripdripdrip"},
+      {"length beyond the integer range with a slow body: raised, never read",
+       slow(head + "Content-Length: 99999999999\r\n\r\n", "drip", 50), true, false, false, {}},
+      {"negative length with an endless body", endless(head + "Content-Length: -1\r\n\r\n", "x", 0), true, false,
+       true, ""},
+      {"signed length with an endless body: ends at the announced length",
+       endless(head + "Content-Length: +4\r\n\r\n", "x", 0), true, true, false, "xxxx"},
+      {"body far longer than announced", endless(head + "Content-Length: 10\r\n\r\n0123456789", "more", 0), true,
+       true, false, "0123456789"},
+      {"endless body in memory mode", endless(head + "\r\n", std::string(64 * 1024, 'e'), 0), false, false, true, {}},
+      {"garbage instead of HTTP", endless("SSH-2.0-OpenSSH_9.2\r\n", std::string(100, '\x9d'), 10), false, false,
+       true, {}},
+      {"garbage instead of HTTP, to a file", endless("\x16\x03\x01\x02\x00", "\x01", 10), true, false, true, {}},
+      {"reset right after the headers",
+       [head](Connection& conn) {
+         conn.Write(head + "Content-Length: 5000\r\n\r\n");
+         conn.SleepMs(200);
+         conn.Reset();
+       },
+       true, false, true, ""},
+      {"reset right after the headers, memory mode",
+       [head](Connection& conn) {
+         conn.Write(head + "Content-Length: 5000\r\n\r\n");
+         conn.SleepMs(200);
+         conn.Reset();
+       },
+       false, false, true, {}},
+      {"redirect to a local file", [](Connection& conn) {
+         conn.Write(TestHttpServer::Response(302, "", true, {"Location: file:///etc/passwd"}));
+       }, true, false, true, {}},
+      {"redirect to another protocol", [](Connection& conn) {
+         conn.Write(TestHttpServer::Response(301, "", true, {"Location: ftp://127.0.0.1/Update.zip"}));
+       }, false, false, true, {}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.attack);
+    const std::string path = "/hostile" + std::to_string(&k - cases);
+    server.Route(path, k.responder);
+    const std::filesystem::path local = folder_ / ("hostile" + std::to_string(&k - cases));
+    I::Info(c) = {u"old"};
+    int errors = 0;
+    c.setOnDownloadError([&](TmxWebUpdate&) { ++errors; });
+    const auto start = std::chrono::steady_clock::now();
+    if (k.toFile)
+      File(path, U(local.string()));
+    else
+      Page(path);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    EXPECT_EQ(I::DownloadResult(c), k.result);
+    EXPECT_EQ(errors, k.errorEvent ? 1 : 0);
+    EXPECT_EQ(I::Info(c), std::vector<std::u16string>{u"old"}) << "a failed page leaves the lines as they were";
+    EXPECT_LE(I::DownloadedSize(c), 16u * 1024 * 1024) << "a page is never held beyond its bound";
+    if (k.file)
+      EXPECT_EQ(ReadFile(local), *k.file);
+    else
+      EXPECT_FALSE(std::filesystem::exists(local));
+  }
 }
 
 TEST_F(Transfer, AddressesWithoutHostUseTheInformationPageHost) {

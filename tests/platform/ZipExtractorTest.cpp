@@ -1,4 +1,5 @@
 #include "Errors.h"
+#include "FileSizeLimit.h"
 #include "Text.h"
 #include "ZipBuilder.h"
 #include "ZipExtractor.h"
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -240,6 +242,110 @@ TEST_F(ZipExtractorTest, CompressionBombBeyondItsDeclaredSizeIsNeverWritten) {
   EXPECT_FALSE(WIFSIGNALED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(Tree(install_), (std::set<std::string>{"after.txt"}));
+}
+
+// Entries that cannot be installed leave the old file whole; the ones that can are installed whole.
+TEST_F(ZipExtractorTest, ForgedEntriesLeaveTheOldFileWholeAndTheGoodOnesInstalledWhole) {
+  const struct {
+    const char* attack;
+    std::function<void(const std::string& archive)> build;
+    std::string expected;  // content of "target" afterwards; it holds "old" before
+  } cases[] = {
+      {"encrypted entry",
+       [](const std::string& a) { ZipBuilder(a).Encrypted("target", "secret new", "password").Write(); }, "old"},
+      {"declared size far larger than the data",
+       [](const std::string& a) {
+         ZipBuilder(a).File("target", std::string(5000, 'n')).Write();
+         SetDeclaredSize(a, "target", 50000000);
+       },
+       "old"},
+      {"declared size far larger, stored",
+       [](const std::string& a) {
+         ZipBuilder(a).Uncompressed().File("target", std::string(5000, 'n')).Write();
+         SetDeclaredSize(a, "target", 50000000);
+       },
+       "old"},
+      {"declared size smaller than the data",
+       [](const std::string& a) {
+         ZipBuilder(a).File("target", std::string(5000, 'n')).Write();
+         SetDeclaredSize(a, "target", 10);
+       },
+       "old"},
+      {"duplicate entries: each is installed whole, the later one last",
+       [](const std::string& a) {
+         ZipBuilder(a).File("target", "first copy").File("targex", "second copy, longer").Write();
+         RenameEntries(a, "targex", "target");
+       },
+       "second copy, longer"},
+      {"duplicate entries, the later one damaged",
+       [](const std::string& a) {
+         ZipBuilder(a).Uncompressed().File("target", "first copy").File("targex", "DAMAGED second copy").Write();
+         RenameEntries(a, "targex", "target");
+         FlipFirstByteOf(a, "DAMAGED");
+       },
+       "first copy"},
+      {"backslash path leading out, then one leading in",
+       [](const std::string& a) {
+         ZipBuilder(a).File("..\\install\\target", "escaped").File("sub\\..\\target", "dotted").Write();
+       },
+       "old"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.attack);
+    fs::remove_all(install_);
+    fs::create_directory(install_);
+    Write(In("target"), "old");
+    c.build(archive_);
+
+    Extract();
+
+    EXPECT_EQ(Read(In("target")), c.expected);
+    EXPECT_EQ(Tree(install_), std::set<std::string>{"target"}) << "no temporary file and nothing else";
+    EXPECT_EQ(Tree(root_), (std::set<std::string>{"Update.zip", "install", "install/target"}));
+  }
+}
+
+// A disk that fills part-way through the extraction: the entry that no longer fits is skipped
+// with its old file whole and no temporary file left, the rest are installed, the process goes on.
+TEST_F(ZipExtractorTest, DiskFullDuringAnEntryLeavesItsOldFileWhole) {
+  Write(In("Korvanta.exe"), "old client");
+  Write(In("version.txt"), "0.2.0.0\r\n");
+  ZipBuilder(archive_)
+      .File("readme.txt", "small enough")
+      .Uncompressed()
+      .File("Korvanta.exe", std::string(400 * 1024, 'N'))
+      .File("version.txt", "0.3.0.0\r\n")
+      .Write();
+
+  ExtractSummary summary;
+  const std::string outcome = korvanta::test::RunWithFileSizeLimit(128 * 1024, [&] {
+    summary = Extract();
+    return summary.installed == 2 && summary.skipped == 1;
+  });
+
+  EXPECT_EQ(outcome, "passed");
+  EXPECT_EQ(Read(In("Korvanta.exe")), "old client");
+  EXPECT_EQ(Read(In("version.txt")), "0.3.0.0\r\n");
+  EXPECT_EQ(Read(In("readme.txt")), "small enough");
+  EXPECT_EQ(Tree(install_), (std::set<std::string>{"Korvanta.exe", "version.txt", "readme.txt"}));
+}
+
+// A killed extraction leaves the temporary file of the entry it was writing; the next extraction
+// into that folder removes it, and nothing that only looks alike.
+TEST_F(ZipExtractorTest, LeftoverTemporaryFilesOfAKilledRunAreRemovedWhereEntriesGo) {
+  fs::create_directories(In("data"));
+  fs::create_directories(In("untouched"));
+  fs::create_directories(In(".folder.korvanta-abcdef"));
+  for (const char* name : {".Korvanta.exe.korvanta-Ab3xYz", "data/.pack.pak.korvanta-000000",
+                           "untouched/.old.korvanta-qwerty", ".notes.korvanta-12345", "notes.korvanta-123456"})
+    Write(In(name), "partial");
+  ZipBuilder(archive_).File("Korvanta.exe", "new").File("data/pack.pak", "new").Write();
+
+  Extract();
+
+  EXPECT_EQ(Tree(install_), (std::set<std::string>{"Korvanta.exe", "data", "data/pack.pak", "untouched",
+                                                   "untouched/.old.korvanta-qwerty", ".folder.korvanta-abcdef",
+                                                   ".notes.korvanta-12345", "notes.korvanta-123456"}));
 }
 
 TEST_F(ZipExtractorTest, ProgressReportsEachEntryThenOneHundred) {

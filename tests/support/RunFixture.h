@@ -39,6 +39,7 @@ class TestEnvironment {
     setenv("no_proxy", "127.0.0.1,localhost", 1);  // a proxy set on the machine must not capture loopback
     platform::HttpSettings().connectTimeoutMs = 2000;
     platform::HttpSettings().idleTimeoutMs = 1000;
+    platform::HttpSettings().headersTimeoutMs = 3000;
     previous_ = std::filesystem::current_path();
     folder_ = std::filesystem::temp_directory_path() /
               ("korvanta-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +

@@ -46,6 +46,14 @@ ZipBuilder& ZipBuilder::Symlink(const std::string& name, std::string target) {
   return *this;
 }
 
+ZipBuilder& ZipBuilder::Encrypted(const std::string& name, std::string data, const std::string& password) {
+  Add(name, std::move(data), false, 0);
+  const zip_int64_t index = zip_get_num_entries(archive_.get(), 0) - 1;
+  if (zip_file_set_encryption(archive_.get(), static_cast<zip_uint64_t>(index), ZIP_EM_AES_256, password.c_str()) != 0)
+    throw std::runtime_error("cannot encrypt " + name + ": " + zip_strerror(archive_.get()));
+  return *this;
+}
+
 void ZipBuilder::Add(const std::string& name, std::string data, bool unix, std::uint32_t mode) {
   const std::string& kept = data_.emplace_back(std::move(data));
   zip_source_t* source = zip_source_buffer(archive_.get(), kept.data(), kept.size(), 0);
@@ -101,6 +109,23 @@ void BreakCentralDirectory(const std::string& archivePath) {
   const std::size_t end = bytes.rfind(std::string("PK\x05\x06", 4));
   if (end == std::string::npos) throw std::runtime_error("no end record");
   for (std::size_t countAt : {end + 8, end + 10}) bytes[countAt] = static_cast<char>(bytes[countAt] + 1);
+  Save(archivePath, bytes);
+}
+
+void RenameEntries(const std::string& archivePath, const std::string& from, const std::string& to) {
+  if (from.size() != to.size()) throw std::runtime_error("names of different lengths");
+  std::string bytes = Load(archivePath);
+  const std::string local = std::string("PK\x03\x04", 4), central = std::string("PK\x01\x02", 4);
+  int patched = 0;
+  for (const auto& [signature, nameAt] : {std::pair{local, 30u}, std::pair{central, 46u}}) {
+    for (std::size_t at = bytes.find(signature); at != std::string::npos; at = bytes.find(signature, at + 4)) {
+      if (bytes.compare(at + nameAt, from.size(), from) == 0) {
+        bytes.replace(at + nameAt, to.size(), to);
+        ++patched;
+      }
+    }
+  }
+  if (patched == 0) throw std::runtime_error("entry not found: " + from);
   Save(archivePath, bytes);
 }
 

@@ -25,6 +25,8 @@ class ZipBuilder {
   ZipBuilder& File(const std::string& name, std::string data, unsigned mode);
   ZipBuilder& Folder(const std::string& name);
   ZipBuilder& Symlink(const std::string& name, std::string target);
+  // A file encrypted with AES-256 under this password.
+  ZipBuilder& Encrypted(const std::string& name, std::string data, const std::string& password);
   // Writes the archive; nothing is written unless this is called.
   void Write();
 
@@ -44,5 +46,8 @@ void FlipFirstByteOf(const std::string& archivePath, std::string_view marker);
 void CutShort(const std::string& archivePath, std::uintmax_t keptBytes);
 // Makes the end record disagree with the central directory about the number of entries.
 void BreakCentralDirectory(const std::string& archivePath);
+// Renames every entry called `from` (in both its headers) to `to`, of the same length: libzip
+// refuses to write two entries of one name, so duplicates are made after writing.
+void RenameEntries(const std::string& archivePath, const std::string& from, const std::string& to);
 // Rewrites the uncompressed size recorded for the entry in both its headers.
 void SetDeclaredSize(const std::string& archivePath, const std::string& name, std::uint32_t size);
