@@ -10,35 +10,14 @@ set -uo pipefail
 updater=${1:?usage: kill_extract.sh PATH_TO_UPDATER}
 updater=$(readlink -f "$updater")
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/../../scripts/lib/demo-server.sh
 . "$here/../../scripts/lib/demo-server.sh"
+# shellcheck source=SCRIPTDIR/../../scripts/lib/demo-desktop.sh
 . "$here/../../scripts/lib/demo-desktop.sh"
-
-work=$(mktemp -d /tmp/korvanta-kill.XXXXXX)
-install=$work/install
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -p "$install" "$work/www" "$XDG_RUNTIME_DIR"
-chmod 0700 "$XDG_RUNTIME_DIR"
+# shellcheck source=SCRIPTDIR/e2e-lib.sh
+. "$here/e2e-lib.sh"
 
 files=300 file_kib=320
-updater_pid=
-failures=0
-
-cleanup() {
-  [ -n "$updater_pid" ] && kill -KILL "$updater_pid" 2>/dev/null
-  demo_server_stop
-  desk_xvfb_stop
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-fatal() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
 
 # Temporary files of the extractor: ".<name>.korvanta-XXXXXX" beside their target.
 is_temporary() { [[ $(basename "$1") == .*.korvanta-?????? ]]; }
@@ -76,15 +55,12 @@ while read -r sum path; do allowed[$path]="${allowed[$path]:-} $sum"; done <<<"$
 demo_server_start "$work/www" "$work/state" || fatal "nginx did not start"
 desk_xvfb_start "$work/xvfb" || fatal "Xvfb did not start"
 
-updater_ended() { ! kill -0 "$updater_pid" 2>/dev/null; }
 # new_packs: how many of the large files are already the new ones (the old ones are tiny).
 new_packs() { find "$install/assets" -name 'pack*.pak' -size +100k 2>/dev/null | wc -l; }
 
 # run_updater NAME: starts the Updater in the installation and clicks "Check  Update".
 run_updater() {
-  updater_log=$work/updater-$1.log
-  (cd "$install" && exec env http_proxy="$DEMO_PROXY" no_proxy= NO_PROXY= "$updater") >"$updater_log" 2>&1 &
-  updater_pid=$!
+  start_updater "$updater" "$1"
   desk_find_window 60 || fatal "$1: the Updater's window did not appear"
   desk_locate_commands || fatal "$1: the title-bar commands were not found"
   sleep 0.3
@@ -142,25 +118,12 @@ kill_during_extraction "first kill, early in the extraction" 0
 kill_during_extraction "second kill, half-way through the extraction" $((files / 2))
 
 run_updater "complete run"
-if wait_for 90 updater_ended; then
-  wait "$updater_pid"
-  status=$?
-  updater_pid=
-  [ "$status" -eq 0 ] || fail "complete run: the Updater exited with status $status"
-  # Built with the sanitizers, a leak or undefined behaviour shows here (and in the status).
-  ! grep -qE "ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:" "$updater_log" ||
-    fail "complete run: the Updater printed a sanitizer report"
-else
-  fail "complete run: the Updater did not end by itself"
-fi
+# Built with the sanitizers, a leak or undefined behaviour shows in its output and its status.
+wait_updater_end "complete run" 90
 check_installation "complete run"
 [ "$(find "$install" -name '.*.korvanta-*' | wc -l)" -eq 0 ] ||
   fail "complete run: temporary files of the killed runs were left behind"
 [ "$(comm -12 <(hashes "$install" | sort) <(echo "$new_hashes" | sort) | wc -l)" -eq "$(echo "$new_hashes" | wc -l)" ] ||
   fail "complete run: the update was not installed whole"
 
-if [ "$failures" -ne 0 ]; then
-  echo "killed extraction: $failures check(s) failed" >&2
-  exit 1
-fi
-echo "killed extraction: $compared file hashes compared, each old or new; the next run installed the update"
+e2e_finish "killed extraction: $compared file hashes compared, each old or new; the next run installed the update"
